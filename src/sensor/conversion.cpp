@@ -1,0 +1,122 @@
+#include "conversion.h"
+
+#include <QLocale>
+#include <cmath>
+#include <limits>
+
+namespace {
+constexpr double kelvinOffset = 273.15;
+constexpr QChar degreeSign(0x00B0);
+
+template <typename Int> bool fits(double value) {
+    return value >= double(std::numeric_limits<Int>::min()) &&
+           value <= double(std::numeric_limits<Int>::max());
+}
+} // namespace
+
+Coefficients initialCoefficients(int sensor) {
+    if (sensor == 1)
+        return {QStringLiteral("0.001194033"), QStringLiteral("0.000256377"),
+                QStringLiteral("0.000000230")};
+    return {QStringLiteral("0.001355699"), QStringLiteral("0.000196433"),
+            QStringLiteral("0.000000130")};
+}
+
+bool isValidProfileCode(const QString& code) {
+    return code == QLatin1String("100") || code == QLatin1String("50") ||
+           code == QLatin1String("10");
+}
+
+std::optional<int> offsetFromCode(const QString& code) {
+    static const char* const codes[] = {"3", "2", "1", "0", "-1", "-2", "-3"};
+    for (const char* valid : codes)
+        if (code == QLatin1String(valid))
+            return code.toInt();
+    return std::nullopt;
+}
+
+std::optional<double> parseNumber(const QString& text) {
+    bool ok = false;
+    const double value = QLocale::c().toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+double roundHalfEven(double value) {
+    // nearbyint rounds in the current mode, which is to-nearest-even unless a
+    // caller changed it; do it by hand so the rule never depends on that.
+    const double lower = std::floor(value);
+    const double diff = value - lower;
+    if (diff < 0.5)
+        return lower;
+    if (diff > 0.5)
+        return lower + 1.0;
+    return std::fmod(lower, 2.0) == 0.0 ? lower : lower + 1.0;
+}
+
+bool convert(ChannelReadout& readout, uint32_t raw, const Coefficients& coefficients) {
+    const auto a = parseNumber(coefficients.a);
+    const auto b = parseNumber(coefficients.b);
+    const auto c = parseNumber(coefficients.c);
+    if (!a || !b || !c)
+        return false;
+
+    const double r = double(raw);
+    double l = 0.0;
+    double l3 = 0.0;
+    if (r >= 1.0) {
+        l = std::log(r);
+        l3 = (l * l) * l;
+    }
+    const double s = (*b * l + *a) + *c * l3;
+    const double t = 1.0 / s - kelvinOffset;
+    if (s == 0.0 || !std::isfinite(t))
+        return false;
+    const double celsius = roundHalfEven(t);
+    if (!fits<int32_t>(celsius) || (r > 0.0 && !fits<int16_t>(celsius)))
+        return false;
+
+    readout.celsius = int32_t(celsius);
+    if (r > 0.0)
+        readout.heldCelsius = int16_t(celsius);
+    return true;
+}
+
+std::optional<int16_t> applyOffset(ChannelReadout& readout, const QString& offsetCode) {
+    const auto offset = offsetFromCode(offsetCode);
+    if (!offset)
+        return readout.heldCelsius;
+
+    const int64_t graphTimesNine = (int64_t(readout.celsius) + *offset) * 9;
+    if (fits<int32_t>(double(graphTimesNine)))
+        readout.graphValue = double(graphTimesNine) / 5.0 + 32.0;
+
+    const int32_t adjusted = int32_t(readout.heldCelsius) + *offset;
+    if (!fits<int16_t>(adjusted))
+        return std::nullopt;
+    return int16_t(adjusted);
+}
+
+bool applyUnit(ChannelReadout& readout, int16_t adjusted, const QString& unitCode) {
+    if (unitCode == QLatin1String("F")) {
+        const int32_t timesNine = int32_t(adjusted) * 9;
+        if (!fits<int16_t>(timesNine))
+            return false; // the readout cannot hold it
+        readout.shown = int16_t(roundHalfEven(double(timesNine) / 5.0 + 32.0));
+        readout.text = QString::number(readout.shown) + degreeSign + QLatin1Char('F');
+        return true;
+    }
+    if (unitCode == QLatin1String("C")) {
+        readout.shown = adjusted;
+        readout.text = QString::number(readout.shown) + degreeSign + QLatin1Char('C');
+        return true;
+    }
+    return false;
+}
+
+QString graphValueText(double value) {
+    if (value == 0.0)
+        return QStringLiteral("0"); // never "-0"
+    return QLocale::c().toString(value, 'g', 15);
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+// Per sensor, the three codes that the setup panel sets and every tick reads.
+// Only the exact texts listed are valid; anything else means "none".
+struct ChannelSettings {
+    QString profile = QStringLiteral("100"); // "100", "50" or "10": a profile is active
+    QString offset = QStringLiteral("0");    // "3" .. "-3": whole degrees Celsius
+    QString unit = QStringLiteral("F");      // "C" or "F"
+};
+
+// The Steinhart-Hart coefficients of the active profile, as typed.
+struct Coefficients {
+    QString a, b, c;
+};
+
+// The initial coefficients of each sensor.
+Coefficients initialCoefficients(int sensor);
+
+// The results of the sampling tick for one sensor.
+struct ChannelReadout {
+    uint32_t raw = 0;
+    int32_t celsius = 0;              // latest conversion, also while the sensor reads 0
+    int16_t heldCelsius = 0;          // latest conversion of a raw value of 1 or more
+    int16_t shown = 0;                // what the readout shows and the log records
+    QString text;                     // for example "22°C"
+    std::optional<double> graphValue; // degrees Fahrenheit, set by the offset step
+};
+
+bool isValidProfileCode(const QString& code);
+std::optional<int> offsetFromCode(const QString& code);
+
+// Parses a coefficient text in the C locale (decimal point, exponent allowed).
+std::optional<double> parseNumber(const QString& text);
+
+// Rounds to the nearest whole number, a tie going to the even neighbour.
+double roundHalfEven(double value);
+
+// Converts raw with the coefficients and updates celsius and, for a raw value
+// of 1 or more, heldCelsius. Returns false and changes nothing when the
+// coefficients make no usable temperature (not a number, S = 0, a result too
+// large to hold).
+bool convert(ChannelReadout& readout, uint32_t raw, const Coefficients& coefficients);
+
+// Applies the offset code: sets graphValue and returns the adjusted Celsius
+// value that the unit step shows. Returns nothing when the adjusted value does
+// not fit the 16-bit readout.
+std::optional<int16_t> applyOffset(ChannelReadout& readout, const QString& offsetCode);
+
+// Applies the unit code to the adjusted value: sets shown and text. A code
+// that is neither "C" nor "F", or a value too large to show, changes nothing.
+// Returns true when shown and text were set.
+bool applyUnit(ChannelReadout& readout, int16_t adjusted, const QString& unitCode);
+
+// The decimal text of a graph value: up to 15 significant digits, no trailing
+// zeros, no decimal point for whole values.
+QString graphValueText(double value);

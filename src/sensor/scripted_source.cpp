@@ -1,0 +1,113 @@
+#include "scripted_source.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QStringList>
+#include <limits>
+
+namespace {
+std::optional<int32_t> parseCode(const QString& word) {
+    bool ok = false;
+    const qlonglong value = word.toLongLong(&ok, 10);
+    if (!ok || value < std::numeric_limits<int32_t>::min() ||
+        value > std::numeric_limits<int32_t>::max())
+        return std::nullopt;
+    return int32_t(value);
+}
+
+std::optional<uint32_t> parseAxis(const QString& word) {
+    bool ok = false;
+    const uint value = word.toUInt(&ok, 10);
+    if (!ok || value > 65535 || word.startsWith(QLatin1Char('+')))
+        return std::nullopt;
+    return uint32_t(value);
+}
+} // namespace
+
+ScriptedSource::ScriptedSource(std::vector<Read> reads, int32_t probeCode)
+    : reads_(std::move(reads)), probeCode_(probeCode) {}
+
+std::optional<ScriptedSource> ScriptedSource::parse(const QString& text, QString* error) {
+    std::vector<Read> reads;
+    int32_t probeCode = 0;
+    bool sawEntry = false;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        const auto fail = [&](const QString& what) {
+            if (error)
+                *error = QString::number(i + 1) + QLatin1String(": ") + what;
+            return std::nullopt;
+        };
+        QString line = lines[i];
+        const int hash = line.indexOf(QLatin1Char('#'));
+        if (hash >= 0)
+            line.truncate(hash);
+        const QStringList words =
+            line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+        if (words.isEmpty())
+            continue;
+
+        if (words[0] == QLatin1String("probe")) {
+            if (sawEntry)
+                return fail(reads.empty() ? QStringLiteral("a second probe entry")
+                                          : QStringLiteral("probe entry after a read"));
+            if (words.size() != 2)
+                return fail(QStringLiteral("expected: probe CODE"));
+            const auto code = parseCode(words[1]);
+            if (!code)
+                return fail(QStringLiteral("probe code is not a whole number: ") + words[1]);
+            probeCode = *code;
+            sawEntry = true;
+            continue;
+        }
+
+        const auto code = parseCode(words[0]);
+        if (!code)
+            return fail(QStringLiteral("unknown entry: ") + words[0]);
+        if (words.size() == 1) {
+            reads.push_back({*code, std::nullopt, std::nullopt});
+        } else if (words.size() == 3) {
+            const auto x = parseAxis(words[1]);
+            const auto y = parseAxis(words[2]);
+            if (!x || !y)
+                return fail(QStringLiteral("axis value must be a whole number from 0 to 65535"));
+            reads.push_back({*code, x, y});
+        } else {
+            return fail(QStringLiteral("expected: CODE or CODE X Y"));
+        }
+        sawEntry = true;
+    }
+    return ScriptedSource(std::move(reads), probeCode);
+}
+
+std::optional<ScriptedSource> ScriptedSource::fromFile(const QString& path, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        if (error)
+            *error = path + QLatin1String(":0: cannot open: ") + file.errorString();
+        return std::nullopt;
+    }
+    QString lineError;
+    auto source = parse(QString::fromUtf8(file.readAll()), &lineError);
+    if (!source && error)
+        *error = path + QLatin1Char(':') + lineError;
+    return source;
+}
+
+int32_t ScriptedSource::probeDevice() {
+    return probeCode_;
+}
+
+int32_t ScriptedSource::readAxes(PortReading& reading) {
+    if (reads_.empty())
+        return PortCode::Ok; // nothing scripted: a read that succeeds and writes nothing
+    const size_t index = std::min(size_t(readsDone_), reads_.size() - 1);
+    if (readsDone_ < std::numeric_limits<int>::max())
+        ++readsDone_;
+    const Read& read = reads_[index];
+    if (read.x && read.y) {
+        reading.x = *read.x;
+        reading.y = *read.y;
+    }
+    return read.code;
+}
