@@ -1,0 +1,65 @@
+#include "frm_help.h"
+
+#include <QFile>
+#include <QFontDatabase>
+#include <QIcon>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+void initShellResources() {
+    // The resources live in a static library; registering them by hand makes
+    // sure they are linked in and loaded before the first use.
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(shell);
+        return true;
+    }();
+    (void)registered;
+}
+
+namespace {
+// Window geometry is laid out in twips; 15 twips make one pixel at 96 dpi.
+QRect twips(int left, int top, int width, int height) {
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+} // namespace
+
+QString frmHelp::readMeText() {
+    initShellResources();
+    static const QString text = [] {
+        QFile file(QStringLiteral(":/readme.txt"));
+        if (!file.open(QIODevice::ReadOnly))
+            return QString();
+        return QString::fromUtf8(file.readAll());
+    }();
+    return text;
+}
+
+frmHelp::frmHelp(QWidget* parent) : QWidget(parent, Qt::Window) {
+    initShellResources();
+    setObjectName(QStringLiteral("frmHelp"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Kelvano ReadMe"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/kelvano.png")));
+    setFixedSize(twips(0, 0, 8025, 7395).size());
+
+    txtFile = new QPlainTextEdit(this);
+    txtFile->setObjectName(QStringLiteral("txtFile"));
+    txtFile->setGeometry(twips(120, 360, 7815, 6495));
+    txtFile->setReadOnly(true);
+    txtFile->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    txtFile->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    // A fixed-pitch face keeps the asterisk frames as wide as their headings
+    // and the small tables in line.
+    txtFile->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    txtFile->setPlainText(readMeText());
+
+    cmdClose = new QPushButton(QStringLiteral("Close"), this);
+    cmdClose->setObjectName(QStringLiteral("cmdClose"));
+    cmdClose->setGeometry(twips(3360, 6960, 1335, 375));
+    connect(cmdClose, &QPushButton::clicked, this, &frmHelp::cmdClose_Click);
+    cmdClose->setFocus();
+}
+
+void frmHelp::cmdClose_Click() {
+    close();
+}
