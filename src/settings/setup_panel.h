@@ -1,0 +1,91 @@
+#pragma once
+
+#include "sensor/sampling_cycle.h"
+
+#include <QObject>
+#include <array>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QWidget;
+class cl_Kelvano;
+
+// The setup panel: per sensor the profile, offset and unit choosers, the
+// active profile's coefficients and the raw value; below them the buttons for
+// the stored settings and the six rename fields. Its controls sit directly on
+// the main window's client area, which the window's size cuts to show or hide
+// them. The choices are the live settings that every sampling tick reads.
+class SetupPanel : public QObject {
+    Q_OBJECT
+  public:
+    struct Column {
+        QLabel* lblSensor = nullptr;
+        QLabel* lblName = nullptr;
+        QComboBox* cboTherm = nullptr;
+        QLabel* lblOffset = nullptr;
+        QComboBox* cboOffset = nullptr;
+        QGroupBox* fraDegree = nullptr;
+        QRadioButton* opC = nullptr;
+        QRadioButton* opF = nullptr;
+        QLabel* coefLabel = nullptr;
+        std::array<QLabel*, 3> coefLabels{};
+        std::array<QLineEdit*, 3> coefText{}; // A, B, C
+        QLabel* rawLabel = nullptr;
+        QLineEdit* raw = nullptr;
+        std::array<QLabel*, 3> renameLabel{};
+        std::array<QLineEdit*, 3> rename{};
+        ChannelSettings codes; // the hidden lblPref holders
+    };
+
+    // Places the panel's controls on client.
+    explicit SetupPanel(QWidget* client);
+
+    // The store that profile choices read from and the buttons work on.
+    void setStore(cl_Kelvano* store) { store_ = store; }
+    // The log interval chooser, whose position is stored with the rest.
+    void setIntervalChooser(QComboBox* chooser) { cboTimer_ = chooser; }
+
+    // Start-up: fills the offset choosers and the profile choosers.
+    void fillChoosers();
+
+    // What the sampling tick needs of a sensor (1 or 2) right now.
+    ChannelInput channelInput(int sensor) const;
+    // Shows the raw values the tick read.
+    void showRaw(const QString& x, const QString& y);
+
+    Column& column(int sensor) { return columns_[sensor - 1]; }
+    const Column& column(int sensor) const { return columns_[sensor - 1]; }
+
+    // Selections made in code; they run the choice handlers only when the
+    // selection changes, as a user's selection does.
+    void selectProfile(int sensor, int position);
+    void selectOffset(int sensor, int position);
+    void setUnitOption(QRadioButton* option, bool checked);
+
+    // The stored-settings flows.
+    void btnSave_Click();
+    void btnRefresh_Click() { returnPref(); }
+    void btnDelete_Click();
+    void returnPref();
+
+    QPushButton* btnSave = nullptr;
+    QPushButton* btnRefresh = nullptr;
+    QPushButton* btnDelete = nullptr;
+    QLabel* Label5 = nullptr;
+
+  private:
+    void buildColumn(int sensor, QWidget* client);
+    void cboTherm_Click(int sensor);
+    void cboOffset_Click(int sensor);
+    void opC_Click(int sensor);
+    void opF_Click(int sensor);
+
+    QWidget* client_;
+    std::array<Column, 2> columns_;
+    cl_Kelvano* store_ = nullptr;
+    QComboBox* cboTimer_ = nullptr;
+};

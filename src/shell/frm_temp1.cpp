@@ -1,0 +1,332 @@
+#include "frm_temp1.h"
+
+#include "settings/cl_kelvano.h"
+#include "settings/setup_panel.h"
+#include "shell/frm_about.h"
+#include "shell/frm_help.h"
+#include "shell/icon_module.h"
+#include "shell/message_box.h"
+#include "shell/placeholder.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QIcon>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QWindow>
+
+namespace {
+// The layout is designed in 96-dpi pixels (15 twips each); Qt scales it on
+// high-dpi screens.
+
+// The design's face, or the nearest one the machine has, at a given size.
+QFont designFont(double points, bool bold = false) {
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                QStringLiteral("Arial"), QStringLiteral("Helvetica"),
+                                QStringLiteral("DejaVu Sans")});
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    l->setGeometry(geometry);
+    return l;
+}
+
+QFrame* line(QWidget* parent, const char* name, QRect geometry, QFrame::Shape shape) {
+    auto* f = new QFrame(parent);
+    f->setObjectName(QLatin1String(name));
+    f->setFrameShape(shape);
+    f->setFrameShadow(QFrame::Sunken);
+    f->setGeometry(geometry);
+    return f;
+}
+
+QPushButton* closeButton(QWidget* parent, const char* name, const QString& caption,
+                         QRect geometry) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setGeometry(geometry);
+    b->setFont(designFont(9.75, true));
+    return b;
+}
+
+QAction* menuItem(QMenu* menu, const char* name, const QString& caption,
+                  const QKeySequence& shortcut = {}) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcut(shortcut);
+    return action;
+}
+} // namespace
+
+frmTemp1::frmTemp1(std::unique_ptr<GamePortSource> source, QWidget* parent)
+    : QMainWindow(parent), source_(std::move(source)) {
+    setObjectName(QStringLiteral("frmTemp1"));
+    setWindowTitle(tr("Kelvano"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/kelvano.png")));
+    setFont(designFont(8.25));
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+    buildReadout(client);
+    buildLogPanel(client);
+    buildSetupFrame(client);
+    setup_ = new SetupPanel(client);
+    setup_->setIntervalChooser(cboTimer);
+
+    // Hidden holders, below the largest window size and never shown.
+    lblG1 = label(client, "lblG1", QStringLiteral("x"), {0, 368, 60, 17});
+    lblG2 = label(client, "lblG2", QStringLiteral("y"), {0, 384, 60, 17});
+    lblG1->hide();
+    lblG2->hide();
+
+    buildMenus();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setTimerType(Qt::PreciseTimer);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &frmTemp1::Timer1_Timer);
+
+    setSize(Size::Compact);
+}
+
+frmTemp1::~frmTemp1() {
+    iconModule::RemoveTrayIcon();
+}
+
+void frmTemp1::buildReadout(QWidget* client) {
+    Label1 = label(client, "Label1", tr("Sensor 1"), {0, 8, 97, 17});
+    Label2 = label(client, "Label2", tr("Sensor 2"), {104, 8, 97, 17});
+    for (QLabel* title : {Label1, Label2}) {
+        title->setFont(designFont(8.25, true));
+        title->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    }
+    lblTemp1 = label(client, "lblTemp1", QString(), {24, 32, 57, 25});
+    lblTemp2 = label(client, "lblTemp2", QString(), {128, 32, 57, 25});
+    lblTemp1->setStyleSheet(QStringLiteral("color: #ff0000"));
+    lblTemp2->setStyleSheet(QStringLiteral("color: #0000ff"));
+    for (QLabel* readout : {lblTemp1, lblTemp2}) {
+        readout->setFont(designFont(13.5));
+        readout->setAlignment(Qt::AlignCenter);
+    }
+    status = label(client, "status", PortStatus().text(), {0, 64, 200, 17});
+    status->setIndent(2);
+    Line1 = line(client, "Line1", {24, 87, 153, 2}, QFrame::HLine);
+}
+
+void frmTemp1::buildLogPanel(QWidget* client) {
+    Label4 = label(client, "Label4", tr("Log to KelvanoLog.csv file"), {24, 104, 160, 17});
+    Frame1 = new QFrame(client);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setFrameShape(QFrame::Box);
+    Frame1->setFrameShadow(QFrame::Sunken);
+    Frame1->setGeometry(24, 120, 161, 41);
+    Label3 = label(client, "Label3", tr("Logging Interval"), {48, 168, 113, 17});
+    cboTimer = new QComboBox(client);
+    cboTimer->setObjectName(QStringLiteral("cboTimer"));
+    cboTimer->setGeometry(48, 188, 113, 22);
+    showPlaceholderAsText(cboTimer, tr("1 Second"));
+    btnLogClose = closeButton(client, "btnLogClose", QStringLiteral("^"), {184, 96, 17, 25});
+    connect(btnLogClose, &QPushButton::clicked, this, [this] { setSize(Size::Compact); });
+    Line4 = line(client, "Line4", {24, 231, 153, 2}, QFrame::HLine);
+}
+
+void frmTemp1::buildSetupFrame(QWidget* client) {
+    Line2 = line(client, "Line2", {207, 0, 2, 224}, QFrame::VLine);
+    Line3 = line(client, "Line3", {399, 24, 2, 200}, QFrame::VLine);
+    btnClose = closeButton(client, "btnClose", QStringLiteral("<"), {216, 8, 17, 25});
+    connect(btnClose, &QPushButton::clicked, this, [this] { setSize(Size::Compact); });
+    lbl_setup_close = label(client, "lbl_setup_close", tr("Close"), {236, 12, 40, 17});
+    lbl_setup_title = label(client, "lbl_setup_title", tr("Choose Settings for both Thermistors"),
+                            {296, 4, 260, 17});
+    lbl_setup_title->setFont(designFont(8.25, true));
+}
+
+void frmTemp1::buildMenus() {
+    QMenu* mnuFile = menuBar()->addMenu(tr("&File"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuSetup = menuItem(mnuFile, "mnuSetup", tr("&Setup"), QKeySequence(tr("Ctrl+S")));
+    mnuGraph = menuItem(mnuFile, "mnuGraph", tr("&Graph"), QKeySequence(tr("Ctrl+G")));
+    mnuLog = menuItem(mnuFile, "mnuLog", tr("&Log"), QKeySequence(tr("Ctrl+L")));
+    mnuExit = menuItem(mnuFile, "mnuExit", tr("E&xit"), QKeySequence(tr("Ctrl+X")));
+    connect(mnuSetup, &QAction::triggered, this, [this] { setSize(Size::Setup); });
+    connect(mnuLog, &QAction::triggered, this, [this] { setSize(Size::Log); });
+    connect(mnuExit, &QAction::triggered, this, &frmTemp1::UnloadAllForms);
+
+    QMenu* mnuHelpItem = menuBar()->addMenu(tr("&Help"));
+    mnuHelpItem->setObjectName(QStringLiteral("mnuHelpItem"));
+    mnuReadMeItem =
+        menuItem(mnuHelpItem, "mnuReadMeItem", tr("&Read Me"), QKeySequence(tr("Ctrl+R")));
+    mnuKelvanoItem =
+        menuItem(mnuHelpItem, "mnuKelvanoItem", tr("&About Kelvano"), QKeySequence(tr("Ctrl+A")));
+    connect(mnuReadMeItem, &QAction::triggered, this, &frmTemp1::openReadMe);
+    connect(mnuKelvanoItem, &QAction::triggered, this, &frmTemp1::openAbout);
+
+    // The window menu that the tray icon opens; not in the menu bar.
+    mnuTray = new QMenu(tr("Popup"), this);
+    mnuTray->setObjectName(QStringLiteral("mnuTray"));
+    mnuTrayRestore = menuItem(mnuTray, "mnuTrayRestore", tr("&Restore"));
+    mnuTrayMove = menuItem(mnuTray, "mnuTrayMove", tr("&Move"));
+    mnuTraySize = menuItem(mnuTray, "mnuTraySize", tr("&Size"));
+    mnuTrayMinimize = menuItem(mnuTray, "mnuTrayMinimize", tr("Mi&nimize"));
+    mnuTrayMaximize = menuItem(mnuTray, "mnuTrayMaximize", tr("Ma&ximize"));
+    mnuTray->addSeparator()->setObjectName(QStringLiteral("mnuTraySep"));
+    mnuTrayClose = menuItem(mnuTray, "mnuTrayClose", tr("&Close"));
+    connect(mnuTrayRestore, &QAction::triggered, this, [this] {
+        // As the window manager restores: a minimised window to its last
+        // state, a maximised one to normal.
+        const bool minimised = windowState() & Qt::WindowMinimized;
+        setWindowState(minimised && LastState == 2 ? Qt::WindowMaximized : Qt::WindowNoState);
+        show();
+    });
+    connect(mnuTrayMove, &QAction::triggered, this, [this] {
+        if (windowHandle())
+            windowHandle()->startSystemMove();
+    });
+    connect(mnuTraySize, &QAction::triggered, this, [this] {
+        if (windowHandle())
+            windowHandle()->startSystemResize(Qt::BottomEdge | Qt::RightEdge);
+    });
+    connect(mnuTrayMinimize, &QAction::triggered, this, &QWidget::showMinimized);
+    connect(mnuTrayMaximize, &QAction::triggered, this, &QWidget::showMaximized);
+    connect(mnuTrayClose, &QAction::triggered, this, &QWidget::close);
+}
+
+QSize frmTemp1::clientSize(Size size) {
+    switch (size) {
+    case Size::Compact:
+        return {208, 87};
+    case Size::Log:
+        return {208, 226};
+    case Size::Setup:
+        break;
+    }
+    return {619, 340};
+}
+
+void frmTemp1::setSize(Size size) {
+    const QSize client = clientSize(size);
+    resize(client.width(), client.height() + menuBar()->sizeHint().height());
+}
+
+bool frmTemp1::Form_Load() {
+    LastState = (windowState() & Qt::WindowMaximized) ? 2 : 0;
+    iconModule::AddTrayIcon(this, mnuTray);
+    iconModule::SetTrayIconTip(tr("Kelvano"));
+    Timer1->stop();
+
+    if (!cycle_.probe(*source_)) {
+        // No icon may outlive the program.
+        iconModule::RemoveTrayIcon();
+        Dialogs::Box box;
+        box.title = tr("Kelvano");
+        box.text = tr("Couldn't detect the Sensors. Make sure gameport driver is installed.");
+        box.buttons = QMessageBox::Ok;
+        box.defaultButton = QMessageBox::Ok;
+        Dialogs::show(nullptr, box);
+        return false;
+    }
+
+    Timer1->start();
+    setup_->fillChoosers();
+    {
+        const QSignalBlocker blocker(cboTimer);
+        for (const QString& entry :
+             {tr("1 Second"), tr("5 Seconds"), tr("6 Seconds"), tr("10 Seconds"), tr("15 Seconds"),
+              tr("30 Seconds"), tr("1 Minute")})
+            cboTimer->addItem(entry);
+        cboTimer->setCurrentIndex(-1);
+    }
+    store_ = std::make_unique<cl_Kelvano>();
+    store_->setCompany(QStringLiteral("Corvanta"));
+    store_->setAppName(QStringLiteral("Kelvano"));
+    setup_->setStore(store_.get());
+    setup_->returnPref();
+    return true;
+}
+
+void frmTemp1::Timer1_Timer() {
+    cycle_.tick(*source_, {setup_->channelInput(1), setup_->channelInput(2)});
+    showDisplays();
+}
+
+void frmTemp1::showDisplays() {
+    const Displays& d = cycle_.displays();
+    status->setText(d.status);
+    setup_->showRaw(d.axis, d.yaxis);
+    Label1->setText(d.title[0]);
+    Label2->setText(d.title[1]);
+    lblTemp1->setText(d.temperature[0]);
+    lblTemp2->setText(d.temperature[1]);
+    lblG1->setText(d.graph[0]);
+    lblG2->setText(d.graph[1]);
+}
+
+void frmTemp1::UnloadAllForms() {
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows) {
+        if (window->isVisible())
+            window->close();
+    }
+}
+
+void frmTemp1::openAbout() {
+    if (!about_)
+        about_ = new frmAbout;
+    about_->show();
+    about_->raise();
+    about_->activateWindow();
+}
+
+void frmTemp1::openReadMe() {
+    if (!help_)
+        help_ = new frmHelp;
+    help_->show();
+    help_->raise();
+    help_->activateWindow();
+}
+
+void frmTemp1::Form_Resize() {
+    // 0 normal, 1 minimised, 2 maximised; full screen is none of them.
+    const Qt::WindowStates state = windowState();
+    if (state & Qt::WindowFullScreen)
+        return;
+    const int code = (state & Qt::WindowMinimized) ? 1 : (state & Qt::WindowMaximized) ? 2 : 0;
+    mnuTrayRestore->setEnabled(code != 0);
+    mnuTrayMove->setEnabled(code == 0);
+    mnuTraySize->setEnabled(code == 0);
+    mnuTrayMinimize->setEnabled(code != 1);
+    mnuTrayMaximize->setEnabled(code != 2);
+    if (code != 1)
+        LastState = int16_t(code);
+}
+
+void frmTemp1::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
+void frmTemp1::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void frmTemp1::closeEvent(QCloseEvent* event) {
+    // The main window's part ends here; other open windows stay until closed.
+    Timer1->stop();
+    iconModule::RemoveTrayIcon();
+    QMainWindow::closeEvent(event);
+}

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "sensor/game_port.h"
+#include "sensor/sampling_cycle.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTimer;
+class SetupPanel;
+class cl_Kelvano;
+class frmAbout;
+class frmHelp;
+
+// The main window: both readouts and the port status, with the log panel and
+// the setup panel on the same window, shown by making the window larger.
+// It runs start-up and the once-a-second sampling tick.
+class frmTemp1 : public QMainWindow {
+    Q_OBJECT
+  public:
+    enum class Size { Compact, Log, Setup };
+
+    explicit frmTemp1(std::unique_ptr<GamePortSource> source, QWidget* parent = nullptr);
+    ~frmTemp1() override;
+
+    // Start-up. False when there is no game-port device: the user has been
+    // told and the program should end.
+    bool Form_Load();
+    // One sampling tick.
+    void Timer1_Timer();
+    // Closes every window of the program.
+    static void UnloadAllForms();
+
+    void setSize(Size size);
+    static QSize clientSize(Size size);
+
+    void openAbout();
+    void openReadMe();
+
+    const SamplingCycle& cycle() const { return cycle_; }
+    SetupPanel* setupPanel() const { return setup_; }
+    cl_Kelvano* store() const { return store_.get(); }
+
+    // The last window state that was not minimised: 0 normal, 2 maximised.
+    int16_t LastState = 0;
+
+    QTimer* Timer1 = nullptr;
+
+    // Readout region.
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* lblTemp1 = nullptr;
+    QLabel* lblTemp2 = nullptr;
+    QLabel* status = nullptr;
+    QFrame* Line1 = nullptr;
+    // Log panel.
+    QLabel* Label4 = nullptr;
+    QFrame* Frame1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QComboBox* cboTimer = nullptr;
+    QPushButton* btnLogClose = nullptr;
+    QFrame* Line4 = nullptr;
+    // Setup panel frame.
+    QFrame* Line2 = nullptr;
+    QFrame* Line3 = nullptr;
+    QPushButton* btnClose = nullptr;
+    QLabel* lbl_setup_close = nullptr;
+    QLabel* lbl_setup_title = nullptr;
+    // Hidden carriers of the graph values.
+    QLabel* lblG1 = nullptr;
+    QLabel* lblG2 = nullptr;
+
+    // Menus.
+    QAction* mnuSetup = nullptr;
+    QAction* mnuGraph = nullptr;
+    QAction* mnuLog = nullptr;
+    QAction* mnuExit = nullptr;
+    QAction* mnuReadMeItem = nullptr;
+    QAction* mnuKelvanoItem = nullptr;
+    QMenu* mnuTray = nullptr;
+    QAction* mnuTrayRestore = nullptr;
+    QAction* mnuTrayMove = nullptr;
+    QAction* mnuTraySize = nullptr;
+    QAction* mnuTrayMinimize = nullptr;
+    QAction* mnuTrayMaximize = nullptr;
+    QAction* mnuTrayClose = nullptr;
+
+  protected:
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildReadout(QWidget* client);
+    void buildLogPanel(QWidget* client);
+    void buildSetupFrame(QWidget* client);
+    void buildMenus();
+    void Form_Resize();
+    void showDisplays();
+
+    std::unique_ptr<GamePortSource> source_;
+    SamplingCycle cycle_;
+    SetupPanel* setup_ = nullptr;
+    std::unique_ptr<cl_Kelvano> store_;
+    QPointer<frmAbout> about_;
+    QPointer<frmHelp> help_;
+};

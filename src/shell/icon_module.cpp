@@ -1,0 +1,79 @@
+#include "icon_module.h"
+
+#include "frm_temp1.h"
+
+#include <QCursor>
+#include <QMenu>
+#include <QPointer>
+
+namespace iconModule {
+namespace {
+QPointer<frmTemp1> mainWindow;
+QPointer<QMenu> popup;
+QSystemTrayIcon* icon = nullptr; // only where the desktop has a notification area
+QString tipText;
+bool installed = false;
+} // namespace
+
+void AddTrayIcon(frmTemp1* window, QMenu* menu) {
+    RemoveTrayIcon();
+    mainWindow = window;
+    popup = menu;
+    installed = true;
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    icon = new QSystemTrayIcon(window->windowIcon(), window);
+    icon->setContextMenu(menu);
+    QObject::connect(icon, &QSystemTrayIcon::activated, icon, &TrayActivated);
+    icon->show();
+}
+
+void SetTrayIconTip(const QString& tip) {
+    tipText = tip.left(63);
+    if (icon)
+        icon->setToolTip(tipText);
+}
+
+void RemoveTrayIcon() {
+    if (icon) {
+        icon->hide();
+        delete icon;
+        icon = nullptr;
+    }
+    installed = false;
+    tipText.clear();
+    mainWindow = nullptr;
+    popup = nullptr;
+}
+
+void TrayActivated(QSystemTrayIcon::ActivationReason reason) {
+    if (!mainWindow)
+        return;
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        if (mainWindow->windowState() & Qt::WindowMinimized) {
+            mainWindow->setWindowState(mainWindow->LastState == 2 ? Qt::WindowMaximized
+                                                                  : Qt::WindowNoState);
+            mainWindow->show();
+            mainWindow->raise();
+            mainWindow->activateWindow();
+        }
+        break;
+    case QSystemTrayIcon::Context:
+        // Where the icon carries the menu itself, the platform opens it.
+        if (!icon && popup)
+            popup->popup(QCursor::pos());
+        break;
+    default:
+        break;
+    }
+}
+
+bool isInstalled() {
+    return installed;
+}
+QString tip() {
+    return tipText;
+}
+
+} // namespace iconModule
