@@ -5,128 +5,64 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <optional>
+#include <tuple>
 
 namespace {
 
-// A virtual joystick plugged into SDL; the test holds its own handle to move the axes.
-class VirtualStick {
-  public:
-    explicit VirtualStick(int axes = 2) {
-        index_ = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_FLIGHT_STICK, axes, 0, 0);
-        if (index_ >= 0)
-            handle_ = SDL_JoystickOpen(index_);
+// A virtual two-axis joystick plugged into SDL while it lives; the test moves its axes through its
+// own handle, and the source sees the new positions at its next read.
+struct VirtualStick {
+    int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_FLIGHT_STICK, 2, 0, 0);
+    SDL_Joystick* handle = index < 0 ? nullptr : SDL_JoystickOpen(index);
+    ~VirtualStick() {
+        SDL_JoystickClose(handle);
+        SDL_JoystickDetachVirtual(index);
     }
-    ~VirtualStick() { unplug(); }
-    VirtualStick(const VirtualStick&) = delete;
-    VirtualStick& operator=(const VirtualStick&) = delete;
-
-    bool ok() const { return handle_ != nullptr; }
-    // The new positions reach the joystick at the next SDL_JoystickUpdate.
     void set(int16_t x, int16_t y) {
-        SDL_JoystickSetVirtualAxis(handle_, 0, x);
-        SDL_JoystickSetVirtualAxis(handle_, 1, y);
+        SDL_JoystickSetVirtualAxis(handle, 0, x);
+        SDL_JoystickSetVirtualAxis(handle, 1, y);
     }
-    void unplug() {
-        if (handle_)
-            SDL_JoystickClose(handle_);
-        if (index_ >= 0)
-            SDL_JoystickDetachVirtual(index_);
-        handle_ = nullptr;
-        index_ = -1;
-    }
-
-  private:
-    int index_ = -1;
-    SDL_Joystick* handle_ = nullptr;
 };
 
-class JoystickTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        // Keep SDL off raw HID devices; any joystick the machine does have is caught below.
-        SDL_SetHint(SDL_HINT_JOYSTICK_HIDAPI, "0");
-        source_ = std::make_unique<JoystickSource>();
-        SDL_JoystickUpdate();
-        if (SDL_WasInit(SDL_INIT_JOYSTICK) == 0)
-            GTEST_SKIP() << "SDL joystick subsystem unavailable: " << SDL_GetError();
-        if (SDL_NumJoysticks() != 0)
-            GTEST_SKIP() << "a real joystick is connected to this machine; unplug it to run "
-                            "these tests";
-    }
-    void TearDown() override { source_.reset(); }
+TEST(JoystickSource, ReadsAJoystickThatComesAndGoes) {
+    SDL_SetHint(SDL_HINT_JOYSTICK_HIDAPI, "0"); // keeps SDL off raw HID devices
+    JoystickSource source;
+    SDL_JoystickUpdate();
+    if (SDL_WasInit(SDL_INIT_JOYSTICK) == 0 || SDL_NumJoysticks() != 0)
+        GTEST_SKIP() << "needs SDL's joystick subsystem and no real joystick; " << SDL_GetError();
+    PortReading reading{0, 5203, 31036};
+    // One read: its code and the x and y it leaves behind.
+    const auto read = [&] {
+        const int32_t code = source.readAxes(reading);
+        return std::tuple(code, reading.x, reading.y);
+    };
 
-    std::unique_ptr<JoystickSource> source_;
-    PortReading reading_;
-};
+    // No joystick at all: no device, and reads report it unplugged without touching x and y.
+    EXPECT_EQ(source.probeDevice(), PortCode::NoDevice);
+    EXPECT_EQ(read(), std::tuple(PortCode::Unplugged, 5203u, 31036u));
 
-TEST_F(JoystickTest, NoJoystickGivesNoDeviceAndUnpluggedKeepingAxes) {
-    EXPECT_EQ(source_->probeDevice(), PortCode::NoDevice);
-    reading_.x = 5203;
-    reading_.y = 31036;
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(source_->readAxes(reading_), PortCode::Unplugged);
-        EXPECT_EQ(reading_.x, 5203u);
-        EXPECT_EQ(reading_.y, 31036u);
-    }
-}
-
-TEST_F(JoystickTest, AxesAreShiftedToZeroBasedRawValues) {
-    VirtualStick stick;
-    ASSERT_TRUE(stick.ok()) << SDL_GetError();
-    ASSERT_EQ(source_->probeDevice(), PortCode::Ok);
-
-    struct Row {
+    // SDL's -32768..32767 becomes the raw 0..65535.
+    std::optional<VirtualStick> stick(std::in_place);
+    ASSERT_TRUE(stick->handle) << SDL_GetError();
+    EXPECT_EQ(source.probeDevice(), PortCode::Ok);
+    const struct {
         int16_t x, y;
         uint32_t rawX, rawY;
-    };
-    const Row rows[] = {
-        {-32768, 32767, 0, 65535},
-        {32767, -32768, 65535, 0},
-        {0, -12345, 32768, 20423},
-        {-24865, 20365, 7903, 53133},
-    };
-    for (const Row& row : rows) {
-        stick.set(row.x, row.y);
-        EXPECT_EQ(source_->readAxes(reading_), PortCode::Ok) << row.x << "," << row.y;
-        EXPECT_EQ(reading_.x, row.rawX) << row.x;
-        EXPECT_EQ(reading_.y, row.rawY) << row.y;
-    }
-}
-
-TEST_F(JoystickTest, UnplugKeepsOldValuesAndReplugReadsAtNextTick) {
-    {
-        VirtualStick stick;
-        ASSERT_TRUE(stick.ok()) << SDL_GetError();
-        ASSERT_EQ(source_->probeDevice(), PortCode::Ok);
-        stick.set(-27565, -1732); // 5203, 31036
-        ASSERT_EQ(source_->readAxes(reading_), PortCode::Ok);
-        ASSERT_EQ(reading_.x, 5203u);
-        ASSERT_EQ(reading_.y, 31036u);
-    }
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(source_->readAxes(reading_), PortCode::Unplugged);
-        EXPECT_EQ(reading_.x, 5203u);
-        EXPECT_EQ(reading_.y, 31036u);
+    } rows[] = {{-32768, 32767, 0, 65535}, {32767, -32768, 65535, 0}, {0, -12345, 32768, 20423}};
+    for (const auto& row : rows) {
+        stick->set(row.x, row.y);
+        EXPECT_EQ(read(), std::tuple(PortCode::Ok, row.rawX, row.rawY)) << row.x << "," << row.y;
     }
 
-    VirtualStick again;
-    ASSERT_TRUE(again.ok()) << SDL_GetError();
-    again.set(1000, 2000);
-    EXPECT_EQ(source_->readAxes(reading_), PortCode::Ok);
-    EXPECT_EQ(reading_.x, 33768u);
-    EXPECT_EQ(reading_.y, 34768u);
-}
-
-TEST_F(JoystickTest, MissingSecondAxisReadsAsUnpluggedSensor) {
-    VirtualStick stick(1);
-    ASSERT_TRUE(stick.ok()) << SDL_GetError();
-    stick.set(-32668, 0); // the device has no axis 1
-    reading_.y = 31036;
-    ASSERT_EQ(source_->probeDevice(), PortCode::Ok);
-    EXPECT_EQ(source_->readAxes(reading_), PortCode::Ok);
-    EXPECT_EQ(reading_.x, 100u);
-    EXPECT_TRUE(isUnplugged(reading_.y));
+    // Unplugged: every read says so and the last values stay; plugged in again: fresh values.
+    stick.reset();
+    EXPECT_EQ(read(), std::tuple(PortCode::Unplugged, 32768u, 20423u));
+    EXPECT_EQ(read(), std::tuple(PortCode::Unplugged, 32768u, 20423u));
+    stick.emplace();
+    ASSERT_TRUE(stick->handle) << SDL_GetError();
+    stick->set(1000, 2000);
+    EXPECT_EQ(read(), std::tuple(PortCode::Ok, 33768u, 34768u));
 }
 
 } // namespace

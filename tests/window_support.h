@@ -1,0 +1,33 @@
+#pragma once
+
+// Helpers shared by the tests that drive the main window.
+
+#include "sensor/scripted_source.h"
+#include "shell/frm_temp1.h"
+
+#include <QComboBox>
+#include <QStringList>
+#include <memory>
+
+// A main window on a replayed port, started up as the program starts it;
+// null when start-up ended the program.
+inline std::unique_ptr<frmTemp1> loadedWindow(const char* script = "0 5203 31036\n") {
+    auto source = ScriptedSource::parse(QString::fromLatin1(script), nullptr);
+    auto window = std::make_unique<frmTemp1>(std::make_unique<ScriptedSource>(std::move(*source)));
+    if (!window->Form_Load())
+        return nullptr;
+    return window;
+}
+
+// A chooser's entries as one text.
+inline QString entries(const QComboBox* chooser) {
+    QStringList list;
+    for (int i = 0; i < chooser->count(); ++i)
+        list << chooser->itemText(i);
+    return list.join(QLatin1Char(','));
+}
+
+// A readout text, for example "22°C".
+inline QString deg(int value, char unit) {
+    return QString::number(value) + QChar(0x00B0) + QLatin1Char(unit);
+}
