@@ -282,20 +282,22 @@ void frmTemp1::UnloadAllForms() {
     }
 }
 
-void frmTemp1::openAbout() {
-    if (!about_)
-        about_ = new frmAbout;
-    about_->show();
-    about_->raise();
-    about_->activateWindow();
+namespace {
+// Opens a window of the program, or brings up the one already open.
+template <typename Window> void showOnce(QPointer<Window>& window) {
+    if (!window)
+        window = new Window;
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
+} // namespace
 
+void frmTemp1::openAbout() {
+    showOnce(about_);
+}
 void frmTemp1::openReadMe() {
-    if (!help_)
-        help_ = new frmHelp;
-    help_->show();
-    help_->raise();
-    help_->activateWindow();
+    showOnce(help_);
 }
 
 void frmTemp1::Form_Resize() {
