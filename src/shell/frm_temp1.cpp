@@ -71,6 +71,7 @@ QAction* menuItem(QMenu* menu, const char* name, const QString& caption,
 
 frmTemp1::frmTemp1(std::unique_ptr<GamePortSource> source, QWidget* parent)
     : QMainWindow(parent), source_(std::move(source)) {
+    initShellResources();
     setObjectName(QStringLiteral("frmTemp1"));
     setWindowTitle(tr("Kelvano"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/kelvano.png")));
