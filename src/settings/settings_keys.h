@@ -9,6 +9,9 @@ inline QString section() {
     return QStringLiteral("Settings");
 }
 
+// The three coefficients of a profile, in the order of the panel's fields.
+inline constexpr char coefficientLetters[] = {'A', 'B', 'C'};
+
 // sensor is 1 or 2, profile 1 to 3, letter 'A', 'B' or 'C'.
 inline QString profileSelection(int sensor) {
     return QStringLiteral("cboThermList%1").arg(sensor);

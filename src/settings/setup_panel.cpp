@@ -15,7 +15,6 @@
 namespace {
 const char* const profileCodes[] = {"100", "50", "10"};
 const char* const offsetCodes[] = {"3", "2", "1", "0", "-1", "-2", "-3"};
-const char coefficientLetters[] = {'A', 'B', 'C'};
 
 template <typename W> W* place(QWidget* parent, const char* name, int x, int y, int w, int h) {
     auto* widget = new W(parent);
@@ -129,7 +128,7 @@ void SetupPanel::buildColumn(int s, QWidget* client) {
     const Coefficients initial = initialCoefficients(s);
     const QString texts[] = {initial.a, initial.b, initial.c};
     for (int i = 0; i < 3; ++i) {
-        const QChar letter = QLatin1Char(coefficientLetters[i]);
+        const QChar letter = QLatin1Char(SettingsKeys::coefficientLetters[i]);
         const int y = 150 + i * 24;
         // Sensor 1's A label has always been named in lower case.
         const QString labelName = (s == 1 && i == 0)
@@ -214,18 +213,21 @@ void SetupPanel::cboTherm_Click(int s) {
     const int position = c.cboTherm->currentIndex();
     if (position < 0 || position > 2)
         return;
-    const int n = position + 1;
     c.codes.profile = QLatin1String(profileCodes[position]);
+    loadProfile(s, position + 1);
+}
 
-    // A stored name and coefficients replace what the panel shows; where
-    // nothing is stored the panel keeps its own texts.
-    const auto stored = [this](const QString& key, const QString& current) {
-        return store_ ? store_->GetSetting(SettingsKeys::section(), key, current) : current;
-    };
+QString SetupPanel::stored(const QString& key, const QString& current) const {
+    return store_ ? store_->GetSetting(SettingsKeys::section(), key, current) : current;
+}
+
+void SetupPanel::loadProfile(int s, int n) {
+    Column& c = column(s);
     c.cboTherm->setEditText(stored(SettingsKeys::profileName(s, n), c.rename[n - 1]->text()));
     for (int i = 0; i < 3; ++i) {
         QLineEdit* text = c.coefText[i];
-        text->setText(stored(SettingsKeys::coefficient(coefficientLetters[i], s, n), text->text()));
+        text->setText(stored(SettingsKeys::coefficient(SettingsKeys::coefficientLetters[i], s, n),
+                             text->text()));
     }
 }
 

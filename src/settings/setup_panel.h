@@ -83,6 +83,11 @@ class SetupPanel : public QObject {
     void cboOffset_Click(int sensor);
     void opC_Click(int sensor);
     void opF_Click(int sensor);
+    // The stored text of a key, or current when nothing is stored.
+    QString stored(const QString& key, const QString& current) const;
+    // Shows a profile's stored name and coefficients; what is not stored
+    // keeps the text the panel shows.
+    void loadProfile(int sensor, int profile);
 
     QWidget* client_;
     std::array<Column, 2> columns_;

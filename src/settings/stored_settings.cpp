@@ -12,8 +12,6 @@
 #include <optional>
 
 namespace {
-const char coefficientLetters[] = {'A', 'B', 'C'};
-
 QString truthText(bool value) {
     return value ? QStringLiteral("True") : QStringLiteral("False");
 }
@@ -66,8 +64,9 @@ void SetupPanel::btnSave_Click() {
             save(SettingsKeys::profileName(s, n), c.rename[n - 1]->text());
         if (selected >= 0 && selected <= 2) {
             for (int i = 0; i < 3; ++i)
-                save(SettingsKeys::coefficient(coefficientLetters[i], s, selected + 1),
-                     c.coefText[i]->text());
+                save(
+                    SettingsKeys::coefficient(SettingsKeys::coefficientLetters[i], s, selected + 1),
+                    c.coefText[i]->text());
         }
     }
     for (int s = 1; s <= 2; ++s)
@@ -85,10 +84,6 @@ void SetupPanel::returnPref() {
         return;
     // Every read passes the current value as its default, so whatever is not
     // stored stays as it is.
-    const auto stored = [this](const QString& key, const QString& current) {
-        return store_->GetSetting(SettingsKeys::section(), key, current);
-    };
-
     for (int s = 1; s <= 2; ++s) {
         Column& c = column(s);
         const QString selectionKey = SettingsKeys::profileSelection(s);
@@ -109,17 +104,8 @@ void SetupPanel::returnPref() {
             c.cboTherm->setItemText(n, c.rename[n]->text());
         c.cboTherm->setEditText(shown);
 
-        const auto p = storedSelection();
-        if (p && *p >= 0) {
-            const int n = *p + 1;
-            c.cboTherm->setEditText(
-                stored(SettingsKeys::profileName(s, n), c.rename[n - 1]->text()));
-            for (int i = 0; i < 3; ++i) {
-                QLineEdit* text = c.coefText[i];
-                text->setText(
-                    stored(SettingsKeys::coefficient(coefficientLetters[i], s, n), text->text()));
-            }
-        }
+        if (const auto p = storedSelection(); p && *p >= 0)
+            loadProfile(s, *p + 1);
     }
 
     for (int s = 1; s <= 2; ++s) {

@@ -1,6 +1,7 @@
 #include "frm_about.h"
 
 #include "frm_help.h"
+#include "twips.h"
 
 #include <QFont>
 #include <QIcon>
@@ -9,11 +10,6 @@
 #include <QPushButton>
 
 namespace {
-// Window geometry is laid out in twips; 15 twips make one pixel at 96 dpi.
-QRect twips(int left, int top, int width, int height) {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));

@@ -1,4 +1,5 @@
 #include "frm_help.h"
+#include "twips.h"
 
 #include <QFile>
 #include <QFontDatabase>
@@ -15,13 +16,6 @@ void initShellResources() {
     }();
     (void)registered;
 }
-
-namespace {
-// Window geometry is laid out in twips; 15 twips make one pixel at 96 dpi.
-QRect twips(int left, int top, int width, int height) {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-} // namespace
 
 QString frmHelp::readMeText() {
     initShellResources();

@@ -26,6 +26,16 @@ QMap<QString, QString> stored() {
     return map;
 }
 
+// The stored values of the given keys, as "key=value" joined by "; ".
+QString stored(std::initializer_list<const char*> keys) {
+    const auto values = stored();
+    QStringList pairs;
+    for (const char* key : keys)
+        pairs << QLatin1String(key) + QLatin1Char('=') +
+                     values.value(QLatin1String(key), QStringLiteral("-"));
+    return pairs.join(QStringLiteral("; "));
+}
+
 void store(const QString& key, const QString& value) {
     QVERIFY(cl_Kelvano().SaveSetting(section, key, value));
 }
@@ -69,14 +79,11 @@ class TestSettingsFlows : public QObject {
         auto w = loadedWindow();
         QVERIFY(w);
         w->setupPanel()->btnSave->click();
-        const auto values = stored();
-        QCOMPARE(values.size(), 15); // no coefficients
-        QCOMPARE(values.value(QStringLiteral("cboThermList1")), QStringLiteral("-1"));
-        QCOMPARE(values.value(QStringLiteral("Sensor2-3 Name")), QStringLiteral("Sensor 2-3"));
-        QCOMPARE(values.value(QStringLiteral("Fahrenheit1")) +
-                     values.value(QStringLiteral("Celsius1")),
-                 QStringLiteral("TrueFalse"));
-        QCOMPARE(values.value(QStringLiteral("cboTimerL")), QStringLiteral("-1"));
+        QCOMPARE(stored().size(), 15); // no coefficients
+        QCOMPARE(stored({"cboThermList1", "Sensor2-3 Name", "Fahrenheit1", "Celsius1", "cboTimerL",
+                         "A1-1_value"}),
+                 QStringLiteral("cboThermList1=-1; Sensor2-3 Name=Sensor 2-3; Fahrenheit1=True; "
+                                "Celsius1=False; cboTimerL=-1; A1-1_value=-"));
     }
 
     void saveWritesOnlyTheSelectedProfilesCoefficients() {
@@ -96,16 +103,12 @@ class TestSettingsFlows : public QObject {
         w->cboTimer->setCurrentIndex(6);
         p.btnSave->click();
 
-        const auto values = stored();
-        QCOMPARE(values.size(), 18 + 2);
-        QCOMPARE(values.value(QStringLiteral("cboThermList1")), QStringLiteral("1"));
-        QCOMPARE(values.value(QStringLiteral("A1-1_value")), QStringLiteral("1"));
-        QCOMPARE(values.value(QStringLiteral("A1-2_value")), QStringLiteral("0.0012"));
-        QCOMPARE(values.value(QStringLiteral("C1-2_value")), QStringLiteral("2.3E-07"));
-        QCOMPARE(values.value(QStringLiteral("A1-3_value")), QStringLiteral("3"));
-        QCOMPARE(values.value(QStringLiteral("Celsius1")), QStringLiteral("True"));
-        QCOMPARE(values.value(QStringLiteral("Offset2")), QStringLiteral("0"));
-        QCOMPARE(values.value(QStringLiteral("cboTimerL")), QStringLiteral("6"));
+        QCOMPARE(stored().size(), 18 + 2);
+        QCOMPARE(stored({"cboThermList1", "A1-1_value", "A1-2_value", "C1-2_value", "A1-3_value",
+                         "Celsius1", "Offset2", "cboTimerL"}),
+                 QStringLiteral("cboThermList1=1; A1-1_value=1; A1-2_value=0.0012; "
+                                "C1-2_value=2.3E-07; A1-3_value=3; Celsius1=True; Offset2=0; "
+                                "cboTimerL=6"));
     }
 
     // A profile chosen on the panel fetches what is stored for it and keeps
@@ -147,10 +150,8 @@ class TestSettingsFlows : public QObject {
         w->setupPanel()->btnSave->click();
         QCOMPARE(c.cboTherm->currentIndex(), 2);
         QCOMPARE(c.coefText[0]->text(), QStringLiteral("0.0013"));
-        const auto values = stored();
-        QCOMPARE(values.value(QStringLiteral("cboThermList1")), QStringLiteral("2"));
-        QCOMPARE(values.value(QStringLiteral("A1-3_value")), QStringLiteral("0.0013"));
-        QCOMPARE(values.value(QStringLiteral("B1-3_value")), QStringLiteral("0.000256377"));
+        QCOMPARE(stored({"cboThermList1", "A1-3_value", "B1-3_value"}),
+                 QStringLiteral("cboThermList1=2; A1-3_value=0.0013; B1-3_value=0.000256377"));
     }
 
     void renameSaveRefresh() {
