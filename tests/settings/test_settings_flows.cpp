@@ -111,27 +111,6 @@ class TestSettingsFlows : public QObject {
                                 "cboTimerL=6"));
     }
 
-    // A profile chosen on the panel fetches what is stored for it and keeps
-    // what is not.
-    void choosingAProfile() {
-        store(QStringLiteral("Sensor1-1 Name"), QStringLiteral("Attic"));
-        store(QStringLiteral("B1-1_value"), QStringLiteral("0.0003"));
-        auto w = loadedWindow();
-        QVERIFY(w);
-        SetupPanel::Column& c = w->setupPanel()->column(1);
-        c.coefText[0]->setText(QStringLiteral("0.0011")); // unsaved edit
-        c.cboTherm->setCurrentIndex(2);
-        QCOMPARE(c.codes.profile, QStringLiteral("10"));
-        QCOMPARE(describe(*w->setupPanel(), 1),
-                 QStringLiteral("2|Sensor 1-3|Attic,Sensor 1-2,Sensor 1-3|"
-                                "0.0011 0.000256377 0.000000230|-1|-F"));
-        c.cboTherm->setCurrentIndex(0);
-        QCOMPARE(c.codes.profile, QStringLiteral("100"));
-        QCOMPARE(c.cboTherm->currentText(), QStringLiteral("Attic"));
-        QCOMPARE(c.coefText[1]->text(), QStringLiteral("0.0003"));
-        QCOMPARE(c.coefText[0]->text(), QStringLiteral("0.0011"));
-    }
-
     void typedProfileNameIsSelectedBySave() {
         store(QStringLiteral("A1-3_value"), QStringLiteral("0.0013"));
         store(QStringLiteral("Sensor1-3 Name"), QStringLiteral("Sensor 1-3"));
@@ -149,7 +128,8 @@ class TestSettingsFlows : public QObject {
 
         w->setupPanel()->btnSave->click();
         QCOMPARE(c.cboTherm->currentIndex(), 2);
-        QCOMPARE(c.coefText[0]->text(), QStringLiteral("0.0013"));
+        QCOMPARE(c.codes.profile, QStringLiteral("10"));
+        QCOMPARE(c.coefText[0]->text(), QStringLiteral("0.0013")); // stored; B and C kept
         QCOMPARE(stored({"cboThermList1", "A1-3_value", "B1-3_value"}),
                  QStringLiteral("cboThermList1=2; A1-3_value=0.0013; B1-3_value=0.000256377"));
     }
