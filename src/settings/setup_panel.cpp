@@ -2,7 +2,7 @@
 
 #include "settings/cl_kelvano.h"
 #include "settings/settings_keys.h"
-#include "shell/placeholder.h"
+#include "widgets/placeholder.h"
 
 #include <QComboBox>
 #include <QGroupBox>

@@ -6,7 +6,7 @@
 #include "shell/frm_help.h"
 #include "shell/icon_module.h"
 #include "shell/message_box.h"
-#include "shell/placeholder.h"
+#include "widgets/placeholder.h"
 
 #include <QApplication>
 #include <QCloseEvent>
