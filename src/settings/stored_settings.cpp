@@ -3,7 +3,7 @@
 #include "settings/cl_kelvano.h"
 #include "settings/settings_keys.h"
 #include "settings/setup_panel.h"
-#include "shell/message_box.h"
+#include "widgets/message_box.h"
 
 #include <QComboBox>
 #include <QLineEdit>

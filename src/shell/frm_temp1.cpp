@@ -5,7 +5,7 @@
 #include "shell/frm_about.h"
 #include "shell/frm_help.h"
 #include "shell/icon_module.h"
-#include "shell/message_box.h"
+#include "widgets/message_box.h"
 #include "widgets/placeholder.h"
 
 #include <QApplication>

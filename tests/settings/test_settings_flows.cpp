@@ -3,7 +3,7 @@
 #include "settings/cl_kelvano.h"
 #include "settings/setup_panel.h"
 #include "shell/frm_temp1.h"
-#include "shell/message_box.h"
+#include "widgets/message_box.h"
 #include "window_support.h"
 
 #include <QComboBox>

@@ -4,7 +4,7 @@
 #include "settings/setup_panel.h"
 #include "shell/frm_temp1.h"
 #include "shell/icon_module.h"
-#include "shell/message_box.h"
+#include "widgets/message_box.h"
 #include "window_support.h"
 
 #include <QComboBox>
