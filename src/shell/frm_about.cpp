@@ -1,7 +1,7 @@
 #include "frm_about.h"
 
 #include "frm_help.h"
-#include "twips.h"
+#include "widgets/twips.h"
 
 #include <QFont>
 #include <QIcon>

@@ -1,5 +1,5 @@
 #include "frm_help.h"
-#include "twips.h"
+#include "widgets/twips.h"
 
 #include <QFile>
 #include <QFontDatabase>
