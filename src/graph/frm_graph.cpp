@@ -1,0 +1,107 @@
+#include "frm_graph.h"
+
+#include "widgets/twips.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+// Shows the chart image whole; it is only ever changed between paints.
+class ChartView : public QFrame {
+  public:
+    ChartView(const QImage& image, QWidget* parent) : QFrame(parent), image_(image) {
+        setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        setLineWidth(2);
+    }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override {
+        QFrame::paintEvent(event);
+        QPainter(this).drawImage(contentsRect().topLeft(), image_);
+    }
+
+  private:
+    const QImage& image_;
+};
+
+QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text,
+                  const QRect& geometry) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setGeometry(geometry);
+    return label;
+}
+} // namespace
+
+frmGraph::frmGraph(GraphValues values, QWidget* parent)
+    : QWidget(parent, Qt::Window), values_(std::move(values)),
+      chart_(QGuiApplication::palette().color(QPalette::Window)) {
+    setObjectName(QStringLiteral("frmGraph"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Kelvano graph"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/kelvano.png")));
+    setFixedSize(twips(0, 0, 7470, 4650).size());
+    QFont small = font();
+    small.setPointSizeF(8.25);
+    setFont(small);
+
+    // The chart at the top-left corner, in pixels: 400 x 250 inside the border.
+    Picture1 = new ChartView(chart_.image(), this);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setGeometry(0, 0, 405, 255);
+
+    // One label beside each horizontal grid line, top to bottom.
+    const char* const scale[] = {" 175°F / 79.4°C", " 150°F / 65.6°C", " 125°F / 51.7°C",
+                                 " 100°F / 37.8°C", "  75°F / 23.9°C", "  50°F / 10°C",
+                                 "  25°F / -3.9°C", " 0°F / -17.8",    "-25°F / -31.7°C"};
+    for (int i = 0; i < 9; ++i) {
+        const int number = 10 - i;
+        const int left = number == 3 ? 6360 : 6240;
+        scaleLabels[i] =
+            makeLabel(this, QStringLiteral("Label%1").arg(number), QString::fromUtf8(scale[i]),
+                      twips(left, 360 + 360 * i, 7470 - left, 255));
+    }
+
+    Label1 = makeLabel(this, QStringLiteral("Label1"),
+                       QStringLiteral("Red = Sensor 1") + QString(14, u' ') +
+                           QStringLiteral("Blue = Sensor 2") + QString(2, u' ') +
+                           QString::fromUtf8("Vertical bars are 25 seconds apart Horizontal "
+                                             "bars are 25°F / 13.9°C apart"),
+                       twips(1680, 3960, 3015, 615));
+    Label1->setWordWrap(true);
+
+    Picture2 = makeLabel(this, QStringLiteral("Picture2"), QString(), twips(6600, 3960, 615, 495));
+    Picture2->setPixmap(QPixmap(QStringLiteral(":/icons/kelvano.png")));
+
+    btnG_Close = new QPushButton(QStringLiteral("Close"), this);
+    btnG_Close->setObjectName(QStringLiteral("btnG_Close"));
+    btnG_Close->setGeometry(twips(5160, 4080, 975, 375));
+    connect(btnG_Close, &QPushButton::clicked, this, &QWidget::close);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setTimerType(Qt::PreciseTimer);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &frmGraph::Timer1_Timer);
+    Timer1->start();
+}
+
+void frmGraph::Timer1_Timer() {
+    chart_.tick(values_());
+    // One repaint of the whole chart; the image is complete before it runs.
+    Picture1->update();
+}
+
+void frmGraph::closeEvent(QCloseEvent* event) {
+    Timer1->stop();
+    QWidget::closeEvent(event);
+}
