@@ -2,6 +2,7 @@
 
 // Helpers shared by the tests that drive the main window.
 
+#include "logging/log_panel.h"
 #include "sensor/scripted_source.h"
 #include "shell/frm_temp1.h"
 

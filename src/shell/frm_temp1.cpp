@@ -1,16 +1,16 @@
 #include "frm_temp1.h"
 
+#include "logging/log_panel.h"
 #include "settings/cl_kelvano.h"
 #include "settings/setup_panel.h"
 #include "shell/frm_about.h"
 #include "shell/frm_help.h"
 #include "shell/icon_module.h"
+#include "widgets/controls.h"
 #include "widgets/message_box.h"
-#include "widgets/placeholder.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
@@ -33,22 +33,6 @@ QFont designFont(double points, bool bold = false) {
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;
-}
-
-QLabel* label(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
-    l->setGeometry(geometry);
-    return l;
-}
-
-QFrame* line(QWidget* parent, const char* name, QRect geometry, QFrame::Shape shape) {
-    auto* f = new QFrame(parent);
-    f->setObjectName(QLatin1String(name));
-    f->setFrameShape(shape);
-    f->setFrameShadow(QFrame::Sunken);
-    f->setGeometry(geometry);
-    return f;
 }
 
 QPushButton* closeButton(QWidget* parent, const char* name, const QString& caption,
@@ -84,7 +68,7 @@ frmTemp1::frmTemp1(std::unique_ptr<GamePortSource> source, QWidget* parent)
     buildLogPanel(client);
     buildSetupFrame(client);
     setup_ = new SetupPanel(client);
-    setup_->setIntervalChooser(cboTimer);
+    setup_->setIntervalChooser(log_->cboTimer);
 
     // Hidden holders, below the largest window size and never shown.
     lblG1 = label(client, "lblG1", QStringLiteral("x"), {0, 368, 60, 17});
@@ -128,20 +112,11 @@ void frmTemp1::buildReadout(QWidget* client) {
 }
 
 void frmTemp1::buildLogPanel(QWidget* client) {
-    Label4 = label(client, "Label4", tr("Log to KelvanoLog.csv file"), {24, 104, 160, 17});
-    Frame1 = new QFrame(client);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setFrameShape(QFrame::Box);
-    Frame1->setFrameShadow(QFrame::Sunken);
-    Frame1->setGeometry(24, 120, 161, 41);
-    Label3 = label(client, "Label3", tr("Logging Interval"), {48, 168, 113, 17});
-    cboTimer = new QComboBox(client);
-    cboTimer->setObjectName(QStringLiteral("cboTimer"));
-    cboTimer->setGeometry(48, 188, 113, 22);
-    showPlaceholderAsText(cboTimer, tr("1 Second"));
+    log_ = new LogPanel(client, [this] {
+        return std::array<int16_t, 2>{cycle_.readout(1).shown, cycle_.readout(2).shown};
+    });
     btnLogClose = closeButton(client, "btnLogClose", QStringLiteral("^"), {184, 96, 17, 25});
     connect(btnLogClose, &QPushButton::clicked, this, [this] { setSize(Size::Compact); });
-    Line4 = line(client, "Line4", {24, 231, 153, 2}, QFrame::HLine);
 }
 
 void frmTemp1::buildSetupFrame(QWidget* client) {
@@ -242,14 +217,7 @@ bool frmTemp1::Form_Load() {
 
     Timer1->start();
     setup_->fillChoosers();
-    {
-        const QSignalBlocker blocker(cboTimer);
-        for (const QString& entry :
-             {tr("1 Second"), tr("5 Seconds"), tr("6 Seconds"), tr("10 Seconds"), tr("15 Seconds"),
-              tr("30 Seconds"), tr("1 Minute")})
-            cboTimer->addItem(entry);
-        cboTimer->setCurrentIndex(-1);
-    }
+    log_->fillChooser();
     store_ = std::make_unique<cl_Kelvano>();
     store_->setCompany(QStringLiteral("Corvanta"));
     store_->setAppName(QStringLiteral("Kelvano"));
@@ -328,8 +296,10 @@ void frmTemp1::resizeEvent(QResizeEvent* event) {
 }
 
 void frmTemp1::closeEvent(QCloseEvent* event) {
-    // The main window's part ends here; other open windows stay until closed.
+    // The main window's part ends here, and with it sampling and any logging
+    // run; other open windows stay until closed.
     Timer1->stop();
+    log_->stopLogging();
     iconModule::RemoveTrayIcon();
     QMainWindow::closeEvent(event);
 }

@@ -8,12 +8,12 @@
 #include <memory>
 
 class QAction;
-class QComboBox;
 class QFrame;
 class QLabel;
 class QMenu;
 class QPushButton;
 class QTimer;
+class LogPanel;
 class SetupPanel;
 class cl_Kelvano;
 class frmAbout;
@@ -46,6 +46,7 @@ class frmTemp1 : public QMainWindow {
 
     const SamplingCycle& cycle() const { return cycle_; }
     SetupPanel* setupPanel() const { return setup_; }
+    LogPanel* logPanel() const { return log_; }
     cl_Kelvano* store() const { return store_.get(); }
 
     // The last window state that was not minimised: 0 normal, 2 maximised.
@@ -60,13 +61,8 @@ class frmTemp1 : public QMainWindow {
     QLabel* lblTemp2 = nullptr;
     QLabel* status = nullptr;
     QFrame* Line1 = nullptr;
-    // Log panel.
-    QLabel* Label4 = nullptr;
-    QFrame* Frame1 = nullptr;
-    QLabel* Label3 = nullptr;
-    QComboBox* cboTimer = nullptr;
+    // The log panel's close button; the panel's own controls are logPanel()'s.
     QPushButton* btnLogClose = nullptr;
-    QFrame* Line4 = nullptr;
     // Setup panel frame.
     QFrame* Line2 = nullptr;
     QFrame* Line3 = nullptr;
@@ -108,6 +104,7 @@ class frmTemp1 : public QMainWindow {
     std::unique_ptr<GamePortSource> source_;
     SamplingCycle cycle_;
     SetupPanel* setup_ = nullptr;
+    LogPanel* log_ = nullptr;
     std::unique_ptr<cl_Kelvano> store_;
     QPointer<frmAbout> about_;
     QPointer<frmHelp> help_;

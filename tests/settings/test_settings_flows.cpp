@@ -71,7 +71,7 @@ class TestSettingsFlows : public QObject {
         QCOMPARE(describe(p, 2),
                  QStringLiteral("-1|Select Sensor 2|Sensor 2-1,Sensor 2-2,Sensor 2-3|"
                                 "0.001355699 0.000196433 0.000000130|-1|-F"));
-        QCOMPARE(w->cboTimer->currentIndex(), -1);
+        QCOMPARE(w->logPanel()->cboTimer->currentIndex(), -1);
         QVERIFY(stored().isEmpty()); // loading writes nothing
     }
 
@@ -100,7 +100,7 @@ class TestSettingsFlows : public QObject {
         c.coefText[2]->setText(QStringLiteral("2.3E-07"));
         c.opC->click();
         p.column(2).cboOffset->setCurrentIndex(0);
-        w->cboTimer->setCurrentIndex(6);
+        w->logPanel()->cboTimer->setCurrentIndex(6);
         p.btnSave->click();
 
         QCOMPARE(stored().size(), 18 + 2);
@@ -196,7 +196,7 @@ class TestSettingsFlows : public QObject {
         // Both unit values "False": neither option, and the unit stays "F".
         QCOMPARE(describe(p, 2).right(6), QStringLiteral("|-1|--"));
         QCOMPARE(p.column(2).codes.unit, QStringLiteral("F"));
-        QCOMPARE(w->cboTimer->currentIndex(), 2);
+        QCOMPARE(w->logPanel()->cboTimer->currentIndex(), 2);
 
         store(QStringLiteral("Celsius1"), QStringLiteral("-1")); // any other number is true
         p.btnRefresh->click();

@@ -75,7 +75,7 @@ class TestShell : public QObject {
             const QRect area = w->centralWidget()->rect();
             QString shown;
             for (auto [letter, control] : {std::pair<char, QWidget*>{'R', w->status},
-                                           {'L', w->cboTimer},
+                                           {'L', w->logPanel()->cboTimer},
                                            {'S', w->setupPanel()->column(2).cboTherm},
                                            {'S', w->setupPanel()->column(2).rename[2]},
                                            {'S', w->setupPanel()->btnDelete}})

@@ -50,8 +50,9 @@ class TestStartup : public QObject {
                  QStringLiteral("+ 3°C,+ 2°C,+ 1°C,No Offset,- 1°C,- 2°C,- 3°C"));
         QCOMPARE(entries(c.cboTherm), QStringLiteral("Sensor 2-1,Sensor 2-2,Sensor 2-3"));
         QCOMPARE(c.cboTherm->currentText(), QStringLiteral("Select Sensor 2"));
-        QCOMPARE(entries(w->cboTimer), QStringLiteral("1 Second,5 Seconds,6 Seconds,10 Seconds,"
-                                                      "15 Seconds,30 Seconds,1 Minute"));
+        QCOMPARE(entries(w->logPanel()->cboTimer),
+                 QStringLiteral("1 Second,5 Seconds,6 Seconds,10 Seconds,"
+                                "15 Seconds,30 Seconds,1 Minute"));
 
         // Until the first tick, about a second later.
         QCOMPARE(w->status->text(), QStringLiteral("port status:"));
