@@ -42,9 +42,8 @@ QByteArray CsvLog::rowText(const QString& date, const QString& time, int16_t sen
         .toUtf8();
 }
 
-QString CsvLog::timeFormat(const QLocale& locale) {
+QString CsvLog::withoutTimeZone(const QString& format) {
     // Drop the zone letters (t) outside quoted text, then the blanks they leave.
-    const QString format = locale.timeFormat(QLocale::LongFormat);
     QString kept;
     bool quoted = false;
     for (QChar c : format) {
@@ -76,9 +75,10 @@ bool CsvLog::open(const QString& path) {
 
 bool CsvLog::writeRow(const QDateTime& when, int16_t sensor1, int16_t sensor2) {
     const QLocale locale;
-    const QByteArray row =
-        rowText(locale.toString(when.date(), QLocale::ShortFormat),
-                locale.toString(when.time(), timeFormat(locale)), sensor1, sensor2);
+    const QByteArray row = rowText(
+        locale.toString(when.date(), QLocale::ShortFormat),
+        locale.toString(when.time(), withoutTimeZone(locale.timeFormat(QLocale::LongFormat))),
+        sensor1, sensor2);
     if (!write(row))
         return false;
     ++rows_;

@@ -27,8 +27,8 @@ class CsvLog {
     // position before it and a space after it.
     static QByteArray rowText(const QString& date, const QString& time, int16_t sensor1,
                               int16_t sensor2);
-    // The locale's long time format without its time-zone field.
-    static QString timeFormat(const QLocale& locale);
+    // A time format without its time-zone field.
+    static QString withoutTimeZone(const QString& format);
 
     // Creates the file, or empties it, and writes the header. On failure the
     // reason is in errorString() and no file is open.

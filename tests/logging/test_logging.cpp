@@ -92,6 +92,14 @@ class TestLogging : public QObject {
         QCOMPARE(CsvLog::rowText(date, time, int16_t(sensor1), int16_t(sensor2)), row);
     }
 
+    void timeFormatWithoutZone() {
+        const std::pair<const char*, const char*> formats[] = {{"h:mm:ss AP t", "h:mm:ss AP"},
+                                                               {"t HH:mm:ss", "HH:mm:ss"},
+                                                               {"HH 'at' mm tttt", "HH 'at' mm"}};
+        for (const auto& [format, kept] : formats)
+            QCOMPARE(CsvLog::withoutTimeZone(QLatin1String(format)), QLatin1String(kept));
+    }
+
     void rowsInTheUsersFormats_data() {
         QTest::addColumn<QLocale>("locale");
         QTest::addColumn<QByteArray>("row");
@@ -106,6 +114,8 @@ class TestLogging : public QObject {
         QLocale::setDefault(locale);
         CsvLog log;
         QVERIFY(log.open(path()));
+        QVERIFY(log.writeRow(morning, 1, 2));
+        QVERIFY(log.open(path())); // opening again starts a new file
         QVERIFY(log.writeRow(morning, 72, 70));
         log.close();
         QCOMPARE(contents(path()), header + row);
@@ -200,6 +210,9 @@ class TestLogging : public QObject {
     void aWriteThatFailsEndsTheRun() {
         auto w = window();
         LogPanel& log = *w->logPanel();
+        log.Option1->click(); // an earlier run's rows do not count
+        log.TimerCount_Timer();
+        log.Option2->click();
         log.Option1->click();
         const QByteArray row = "12/5/26,7:48:47 AM,50, 50 \r\n";
         // Room for the header, two rows and part of a third.
