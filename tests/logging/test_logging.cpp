@@ -178,6 +178,8 @@ class TestLogging : public QObject {
                                  QStringLiteral("3"));
         w->setupPanel()->btnRefresh_Click();
         QCOMPARE(log.TimerCount->interval(), 10000);
+        log.cboTimer->setCurrentIndex(0);
+        QCOMPARE(log.TimerCount->interval(), 1000);
     }
 
     void aFileThatCannotBeCreated_data() {
@@ -207,7 +209,15 @@ class TestLogging : public QObject {
         QVERIFY(w->Timer1->isActive()); // sampling goes on
     }
 
+    void aWriteThatFailsEndsTheRun_data() {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("none") << 0 << "No row had been written yet.";
+        QTest::newRow("two") << 2 << "The 2 rows written before it are in the file.";
+    }
     void aWriteThatFailsEndsTheRun() {
+        QFETCH(int, rows);
+        QFETCH(QString, kept);
         auto w = window();
         LogPanel& log = *w->logPanel();
         log.Option1->click(); // an earlier run's rows do not count
@@ -215,18 +225,16 @@ class TestLogging : public QObject {
         log.Option2->click();
         log.Option1->click();
         const QByteArray row = "12/5/26,7:48:47 AM,50, 50 \r\n";
-        // Room for the header, two rows and part of a third.
-        FileSizeLimit limit(header.size() + 2 * row.size() + 10);
+        // Room for the header, the rows and part of one more.
+        FileSizeLimit limit(header.size() + rows * row.size() + 10);
         Dialogs::setNextAnswer(QMessageBox::Ok);
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i <= rows; ++i)
             log.TimerCount_Timer();
-        QCOMPARE(
-            Dialogs::lastBox().text,
-            QStringLiteral("Logging stopped: writing to %1 failed (File too large). The 2 rows "
-                           "written before it are in the file.")
-                .arg(path()));
+        QCOMPARE(Dialogs::lastBox().text,
+                 QStringLiteral("Logging stopped: writing to %1 failed (File too large). %2")
+                     .arg(path(), kept));
         QVERIFY(log.Option2->isChecked() && !log.TimerCount->isActive());
-        QCOMPARE(contents(path()), header + row + row); // no half row
+        QCOMPARE(contents(path()), header + row.repeated(rows)); // no half row
     }
 
     void aKilledProgramLosesNoWrittenRow() {
