@@ -1,5 +1,6 @@
 #include "frm_graph.h"
 
+#include "widgets/design_font.h"
 #include "widgets/twips.h"
 
 #include <QCloseEvent>
@@ -7,24 +8,33 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
 
 namespace {
-// Shows the chart image whole; it is only ever changed between paints.
+// Shows the chart image whole; it is only ever changed between paints. The
+// border never changes, so a repaint of the chart alone leaves it be.
 class ChartView : public QFrame {
   public:
     ChartView(const QImage& image, QWidget* parent) : QFrame(parent), image_(image) {
         setFrameStyle(QFrame::Panel | QFrame::Sunken);
         setLineWidth(2);
+        setAttribute(Qt::WA_OpaquePaintEvent);
     }
+
+    QRect chartRect() const { return {contentsRect().topLeft(), image_.size()}; }
 
   protected:
     void paintEvent(QPaintEvent* event) override {
-        QFrame::paintEvent(event);
-        QPainter(this).drawImage(contentsRect().topLeft(), image_);
+        QPainter painter(this);
+        if (!chartRect().contains(event->rect())) {
+            painter.fillRect(contentsRect(), palette().window());
+            drawFrame(&painter);
+        }
+        painter.drawImage(chartRect().topLeft(), image_);
     }
 
   private:
@@ -50,9 +60,7 @@ frmGraph::frmGraph(GraphValues values, QWidget* parent)
     setWindowTitle(QStringLiteral("Kelvano graph"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/kelvano.png")));
     setFixedSize(twips(0, 0, 7470, 4650).size());
-    QFont small = font();
-    small.setPointSizeF(8.25);
-    setFont(small);
+    setFont(designFont(8.25));
 
     // The chart at the top-left corner, in pixels: 400 x 250 inside the border.
     Picture1 = new ChartView(chart_.image(), this);
@@ -97,8 +105,10 @@ frmGraph::frmGraph(GraphValues values, QWidget* parent)
 
 void frmGraph::Timer1_Timer() {
     chart_.tick(values_());
-    // One repaint of the whole chart; the image is complete before it runs.
-    Picture1->update();
+    // The image is complete here, so it is painted at once, whole. A deferred
+    // update would wake the program a second time every second, and that
+    // wake-up is most of what the graph costs.
+    Picture1->repaint(static_cast<ChartView*>(Picture1)->chartRect());
 }
 
 void frmGraph::closeEvent(QCloseEvent* event) {

@@ -41,10 +41,9 @@ void StripChart::scroll() {
     // Columns 1..399 move onto 0..398. The rightmost column keeps what it got
     // at the start, background and horizontal grid, and so carries the grid
     // into every new column.
-    for (int y = 0; y < Height; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image_.scanLine(y));
-        std::memmove(line, line + 1, (Width - 1) * sizeof(QRgb));
-    }
+    uchar* line = image_.bits();
+    for (int y = 0; y < Height; ++y, line += image_.bytesPerLine())
+        std::memmove(line, line + sizeof(QRgb), (Width - 1) * sizeof(QRgb));
 }
 
 void StripChart::tick(const std::array<QString, 2>& values) {
