@@ -1,5 +1,6 @@
 #include "frm_temp1.h"
 
+#include "graph/frm_graph.h"
 #include "logging/log_panel.h"
 #include "settings/cl_kelvano.h"
 #include "settings/setup_panel.h"
@@ -7,6 +8,7 @@
 #include "shell/frm_help.h"
 #include "shell/icon_module.h"
 #include "widgets/controls.h"
+#include "widgets/design_font.h"
 #include "widgets/message_box.h"
 
 #include <QApplication>
@@ -22,18 +24,6 @@
 namespace {
 // The layout is designed in 96-dpi pixels (15 twips each); Qt scales it on
 // high-dpi screens.
-
-// The design's face, or the nearest one the machine has, at a given size.
-QFont designFont(double points, bool bold = false) {
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                                QStringLiteral("Arial"), QStringLiteral("Helvetica"),
-                                QStringLiteral("DejaVu Sans")});
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
 
 QPushButton* closeButton(QWidget* parent, const char* name, const QString& caption,
                          QRect geometry) {
@@ -139,6 +129,7 @@ void frmTemp1::buildMenus() {
     mnuExit = menuItem(mnuFile, "mnuExit", tr("E&xit"), QKeySequence(tr("Ctrl+X")));
     connect(mnuSetup, &QAction::triggered, this, [this] { setSize(Size::Setup); });
     connect(mnuLog, &QAction::triggered, this, [this] { setSize(Size::Log); });
+    connect(mnuGraph, &QAction::triggered, this, &frmTemp1::openGraph);
     connect(mnuExit, &QAction::triggered, this, &frmTemp1::UnloadAllForms);
 
     QMenu* mnuHelpItem = menuBar()->addMenu(tr("&Help"));
@@ -246,19 +237,24 @@ void frmTemp1::showDisplays() {
 void frmTemp1::UnloadAllForms() {
     const auto windows = QApplication::topLevelWidgets();
     for (QWidget* window : windows) {
-        if (window->isVisible())
+        // The program's own windows free themselves on close; one that is
+        // open but hidden is closed as well.
+        if (window->isVisible() || window->testAttribute(Qt::WA_DeleteOnClose))
             window->close();
     }
 }
 
 namespace {
 // Opens a window of the program, or brings up the one already open.
-template <typename Window> void showOnce(QPointer<Window>& window) {
+template <typename Window, typename Make> void showOnce(QPointer<Window>& window, Make make) {
     if (!window)
-        window = new Window;
+        window = make();
     window->show();
     window->raise();
     window->activateWindow();
+}
+template <typename Window> void showOnce(QPointer<Window>& window) {
+    showOnce(window, [] { return new Window; });
 }
 } // namespace
 
@@ -267,6 +263,18 @@ void frmTemp1::openAbout() {
 }
 void frmTemp1::openReadMe() {
     showOnce(help_);
+}
+void frmTemp1::openGraph() {
+    // The graph reads the hidden graph labels. They live as long as this
+    // window; should they go first, the graph keeps plotting the last texts.
+    const std::array<QPointer<QLabel>, 2> labels = {lblG1, lblG2};
+    showOnce(graph_, [labels] {
+        return new frmGraph([labels, last = std::array<QString, 2>()]() mutable {
+            if (labels[0] && labels[1])
+                last = {labels[0]->text(), labels[1]->text()};
+            return last;
+        });
+    });
 }
 
 void frmTemp1::Form_Resize() {

@@ -17,6 +17,7 @@ class LogPanel;
 class SetupPanel;
 class cl_Kelvano;
 class frmAbout;
+class frmGraph;
 class frmHelp;
 
 // The main window: both readouts and the port status, with the log panel and
@@ -43,6 +44,7 @@ class frmTemp1 : public QMainWindow {
 
     void openAbout();
     void openReadMe();
+    void openGraph();
 
     const SamplingCycle& cycle() const { return cycle_; }
     SetupPanel* setupPanel() const { return setup_; }
@@ -108,4 +110,5 @@ class frmTemp1 : public QMainWindow {
     std::unique_ptr<cl_Kelvano> store_;
     QPointer<frmAbout> about_;
     QPointer<frmHelp> help_;
+    QPointer<frmGraph> graph_;
 };
