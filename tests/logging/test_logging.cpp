@@ -64,32 +64,23 @@ class TestLogging : public QObject {
         cl_Kelvano().DeleteSetting(QStringLiteral("Settings"));
     }
 
-    void rowText_data() {
-        QTest::addColumn<QString>("date");
-        QTest::addColumn<QString>("time");
-        QTest::addColumn<int>("sensor1");
-        QTest::addColumn<int>("sensor2");
-        QTest::addColumn<QByteArray>("row");
-        QTest::newRow("positive") << "12/5/26"
-                                  << "7:48:47 AM" << 72 << 70
-                                  << QByteArray("12/5/26,7:48:47 AM,72, 70 \r\n");
-        QTest::newRow("negative") << "d"
-                                  << "t" << -7 << -7 << QByteArray("d,t,-7,-7 \r\n");
-        QTest::newRow("zero") << "d"
-                              << "t" << 0 << 0 << QByteArray("d,t,0, 0 \r\n");
-        QTest::newRow("limits") << "d"
-                                << "t" << -32768 << 32767 << QByteArray("d,t,-32768, 32767 \r\n");
-        QTest::newRow("comma and quote")
-            << "5. Dez., 2026"
-            << "7\"48" << 1 << 2 << QByteArray("\"5. Dez., 2026\",\"7\"\"48\",1, 2 \r\n");
-    }
     void rowText() {
-        QFETCH(QString, date);
-        QFETCH(QString, time);
-        QFETCH(int, sensor1);
-        QFETCH(int, sensor2);
-        QFETCH(QByteArray, row);
-        QCOMPARE(CsvLog::rowText(date, time, int16_t(sensor1), int16_t(sensor2)), row);
+        struct Case {
+            const char *date, *time;
+            int16_t sensor1, sensor2;
+            const char* row;
+        };
+        const Case cases[] = {
+            {"12/5/26", "7:48:47 AM", 72, 70, "12/5/26,7:48:47 AM,72, 70 \r\n"},
+            {"d", "t", -7, -7, "d,t,-7,-7 \r\n"},
+            {"d", "t", 0, 0, "d,t,0, 0 \r\n"},
+            {"d", "t", -32768, 32767, "d,t,-32768, 32767 \r\n"},
+            {"5. Dez., 2026", "7\"48", 1, 2, "\"5. Dez., 2026\",\"7\"\"48\",1, 2 \r\n"},
+        };
+        for (const Case& c : cases)
+            QCOMPARE(CsvLog::rowText(QString::fromUtf8(c.date), QString::fromUtf8(c.time),
+                                     c.sensor1, c.sensor2),
+                     QByteArray(c.row));
     }
 
     void timeFormatWithoutZone() {
