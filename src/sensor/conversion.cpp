@@ -36,8 +36,12 @@ std::optional<int> offsetFromCode(const QString& code) {
 }
 
 std::optional<double> parseNumber(const QString& text) {
+    // The C locale would read "0,001" as 1, taking the comma for a thousands
+    // separator; a number typed with a comma anywhere is no number at all.
+    QLocale locale = QLocale::c();
+    locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
     bool ok = false;
-    const double value = QLocale::c().toDouble(text.trimmed(), &ok);
+    const double value = locale.toDouble(text.trimmed(), &ok);
     if (!ok || !std::isfinite(value))
         return std::nullopt;
     return value;
@@ -116,7 +120,7 @@ bool applyUnit(ChannelReadout& readout, int16_t adjusted, const QString& unitCod
 }
 
 QString graphValueText(double value) {
-    if (value == 0.0)
-        return QStringLiteral("0"); // never "-0"
+    // Never 0, let alone -0: (celsius + offset) × 9 / 5 + 32 is 0 only at
+    // -17.78 °C, which no whole number of degrees reaches.
     return QLocale::c().toString(value, 'g', 15);
 }

@@ -33,7 +33,8 @@ struct ChannelReadout {
 bool isValidProfileCode(const QString& code);
 std::optional<int> offsetFromCode(const QString& code);
 
-// Parses a coefficient text in the C locale (decimal point, exponent allowed).
+// Parses a coefficient text in the C locale (decimal point, exponent allowed,
+// no group separators).
 std::optional<double> parseNumber(const QString& text);
 
 // Rounds to the nearest whole number, a tie going to the even neighbour.
