@@ -6,10 +6,12 @@
 #include <limits>
 
 namespace {
+// Qt reads a number only up to a NUL, so "5\0junk" would pass for 5; a word
+// holding a NUL is never a number.
 std::optional<int32_t> parseCode(const QString& word) {
     bool ok = false;
     const qlonglong value = word.toLongLong(&ok, 10);
-    if (!ok || value < std::numeric_limits<int32_t>::min() ||
+    if (!ok || word.contains(QChar::Null) || value < std::numeric_limits<int32_t>::min() ||
         value > std::numeric_limits<int32_t>::max())
         return std::nullopt;
     return int32_t(value);
@@ -18,9 +20,27 @@ std::optional<int32_t> parseCode(const QString& word) {
 std::optional<uint32_t> parseAxis(const QString& word) {
     bool ok = false;
     const uint value = word.toUInt(&ok, 10);
-    if (!ok || value > 65535 || word.startsWith(QLatin1Char('+')))
+    if (!ok || value > 65535 || word.startsWith(QLatin1Char('+')) || word.contains(QChar::Null))
         return std::nullopt;
     return uint32_t(value);
+}
+
+// A word of the file as an error message shows it: control characters and
+// NULs are escaped, so that the file cannot drive the terminal the message is
+// printed on, nor cut the message short.
+QString printable(const QString& word) {
+    QString shown;
+    for (const QChar ch : word) {
+        if (ch == QChar::Null)
+            shown += QLatin1String("\\0");
+        else if (ch == QLatin1Char('\\'))
+            shown += QLatin1String("\\\\");
+        else if (ch.category() == QChar::Other_Control)
+            shown += QStringLiteral("\\x%1").arg(ch.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += ch;
+    }
+    return shown;
 }
 } // namespace
 
@@ -31,7 +51,8 @@ std::optional<ScriptedSource> ScriptedSource::parse(const QString& text, QString
     std::vector<Read> reads;
     int32_t probeCode = 0;
     bool sawEntry = false;
-    const QStringList lines = text.split(QLatin1Char('\n'));
+    // CR LF, LF and a lone CR all end a line.
+    const QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
     for (int i = 0; i < lines.size(); ++i) {
         const auto fail = [&](const QString& what) {
             if (error)
@@ -55,7 +76,8 @@ std::optional<ScriptedSource> ScriptedSource::parse(const QString& text, QString
                 return fail(QStringLiteral("expected: probe CODE"));
             const auto code = parseCode(words[1]);
             if (!code)
-                return fail(QStringLiteral("probe code is not a whole number: ") + words[1]);
+                return fail(QStringLiteral("probe code is not a whole number: ") +
+                            printable(words[1]));
             probeCode = *code;
             sawEntry = true;
             continue;
@@ -63,14 +85,15 @@ std::optional<ScriptedSource> ScriptedSource::parse(const QString& text, QString
 
         const auto code = parseCode(words[0]);
         if (!code)
-            return fail(QStringLiteral("unknown entry: ") + words[0]);
+            return fail(QStringLiteral("unknown entry: ") + printable(words[0]));
         if (words.size() == 1) {
             reads.push_back({*code, std::nullopt, std::nullopt});
         } else if (words.size() == 3) {
             const auto x = parseAxis(words[1]);
             const auto y = parseAxis(words[2]);
             if (!x || !y)
-                return fail(QStringLiteral("axis value must be a whole number from 0 to 65535"));
+                return fail(QStringLiteral("axis value must be a whole number from 0 to 65535: ") +
+                            printable(words[x ? 2 : 1]));
             reads.push_back({*code, x, y});
         } else {
             return fail(QStringLiteral("expected: CODE or CODE X Y"));
@@ -82,7 +105,8 @@ std::optional<ScriptedSource> ScriptedSource::parse(const QString& text, QString
 
 std::optional<ScriptedSource> ScriptedSource::fromFile(const QString& path, QString* error) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    // Not QIODevice::Text: it would delete a lone CR instead of ending the line.
+    if (!file.open(QIODevice::ReadOnly)) {
         if (error)
             *error = path + QLatin1String(":0: cannot open: ") + file.errorString();
         return std::nullopt;
