@@ -37,6 +37,9 @@ struct Fixture {
 
 TEST(SamplingCycle, FirstTick) {
     Fixture f({port(0, 5203, 31036)});
+    ScriptedSource noDevice({}, PortCode::NoDevice);
+    EXPECT_FALSE(f.cycle.probe(noDevice));
+    EXPECT_TRUE(f.cycle.probe(f.source));
     const Displays& d = f.cycle.displays(); // before the first tick
     EXPECT_EQ(d.status, QStringLiteral("port status:"));
     EXPECT_EQ(d.title[1], QStringLiteral("Sensor 2"));
@@ -103,4 +106,14 @@ TEST(SamplingCycle, SettingsTakeEffectAtTheNextTick) {
     EXPECT_EQ(d.title[0], QStringLiteral("Renamed"));
     f.inputs[0].coefficients = initialCoefficients(1);
     EXPECT_EQ(f.tick().temperature[0], deg(22, 'C'));
+}
+
+// A graph value too large to carry, or an offset code that is not one of the
+// seven, gives the graph nothing: it keeps its "x" and "y".
+TEST(SamplingCycle, NoGraphValue) {
+    Fixture f({port(0, 0, 31036)});
+    f.inputs[0].coefficients = {QStringLiteral("1e-9"), QStringLiteral("0"), QStringLiteral("0")};
+    f.inputs[1].codes.offset = QStringLiteral("+3");
+    const Displays& d = f.tick();
+    EXPECT_EQ(d.graph[0] + d.graph[1], QStringLiteral("xy"));
 }
