@@ -74,8 +74,8 @@ bool convert(ChannelReadout& readout, uint32_t raw, const Coefficients& coeffici
         l3 = (l * l) * l;
     }
     const double s = (*b * l + *a) + *c * l3;
-    const double t = 1.0 / s - kelvinOffset;
-    if (s == 0.0 || !std::isfinite(t))
+    const double t = 1.0 / s - kelvinOffset; // infinite when S is 0
+    if (!std::isfinite(t))
         return false;
     const double celsius = roundHalfEven(t);
     if (!fits<int32_t>(celsius) || (r > 0.0 && !fits<int16_t>(celsius)))

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <climits>
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
@@ -26,6 +27,7 @@ TEST(ScriptedSource, ReplaysReadsThenRepeatsTheLast) {
                                         nullptr);
     ASSERT_TRUE(source);
     EXPECT_EQ(source->probeDevice(), 165);
+    EXPECT_EQ(ScriptedSource::parse(QStringLiteral("0 1 2"), nullptr)->probeDevice(), 0);
     PortReading r;
     const std::tuple<int, uint32_t, uint32_t> expected[] = {
         {0, 5203, 3103}, {6, 5203, 3103}, {0, 0, 65535}, {0, 7903, 53133}, {0, 7903, 53133}};
@@ -48,6 +50,7 @@ TEST(ScriptedSource, RejectsMalformedScriptsWithTheLine) {
         {"\x1b]0;pwned\x07\n"s, "1: unknown entry: \\x1b]0;pwned\\x07"},
         {"probe \\x\x7f"s, "1: probe code is not a whole number: \\\\x\\x7f"},
         {"0 1\n"s, "1: expected: CODE or CODE X Y"},
+        {"probe\n"s, "1: expected: probe CODE"},
         {"probe 0\rprobe 0\r"s, "2: a second probe entry"},
         {"0\n# note\nprobe 0\n"s, "3: probe entry after a read"},
         {"99999999999 1 2\n"s, "1: unknown entry: 99999999999"},
@@ -108,13 +111,13 @@ TEST(ScriptedSource, SurvivesRandomInput) {
 }
 
 // Half an hour of the demo as the readouts show it: the simulated temperature,
-// about 21 °C and 8 °C on average, moving over several degrees.
+// about 21 °C and 8 °C on average, moving over several degrees, one at a time.
 TEST(DemoSource, BelievableSlowlyChangingTemperatures) {
     EXPECT_EQ(DemoSource().probeDevice(), 0);
     const double average[] = {21, 8};
     for (int sensor : {1, 2}) {
         DemoSource demo;
-        int sum = 0;
+        int sum = 0, previous = INT_MIN;
         std::set<int> seen;
         for (unsigned second = 0; second < 1800; ++second) {
             PortReading r;
@@ -122,6 +125,8 @@ TEST(DemoSource, BelievableSlowlyChangingTemperatures) {
             ChannelReadout out;
             ASSERT_TRUE(convert(out, sensor == 1 ? r.x : r.y, initialCoefficients(sensor)));
             EXPECT_NEAR(out.celsius, DemoSource::temperatureAt(sensor, second), 0.51);
+            EXPECT_TRUE(previous == INT_MIN || std::abs(out.celsius - previous) <= 1) << second;
+            previous = out.celsius;
             sum += out.celsius;
             seen.insert(out.celsius);
         }
