@@ -59,12 +59,12 @@ double roundHalfEven(double value) {
     return std::fmod(lower, 2.0) == 0.0 ? lower : lower + 1.0;
 }
 
-bool convert(ChannelReadout& readout, uint32_t raw, const Coefficients& coefficients) {
+void convert(ChannelReadout& readout, uint32_t raw, const Coefficients& coefficients) {
     const auto a = parseNumber(coefficients.a);
     const auto b = parseNumber(coefficients.b);
     const auto c = parseNumber(coefficients.c);
     if (!a || !b || !c)
-        return false;
+        return;
 
     const double r = double(raw);
     double l = 0.0;
@@ -76,15 +76,14 @@ bool convert(ChannelReadout& readout, uint32_t raw, const Coefficients& coeffici
     const double s = (*b * l + *a) + *c * l3;
     const double t = 1.0 / s - kelvinOffset; // infinite when S is 0
     if (!std::isfinite(t))
-        return false;
+        return;
     const double celsius = roundHalfEven(t);
     if (!fits<int32_t>(celsius) || (r > 0.0 && !fits<int16_t>(celsius)))
-        return false;
+        return;
 
     readout.celsius = int32_t(celsius);
     if (r > 0.0)
         readout.heldCelsius = int16_t(celsius);
-    return true;
 }
 
 std::optional<int16_t> applyOffset(ChannelReadout& readout, const QString& offsetCode) {

@@ -41,10 +41,9 @@ std::optional<double> parseNumber(const QString& text);
 double roundHalfEven(double value);
 
 // Converts raw with the coefficients and updates celsius and, for a raw value
-// of 1 or more, heldCelsius. Returns false and changes nothing when the
-// coefficients make no usable temperature (not a number, S = 0, a result too
-// large to hold).
-bool convert(ChannelReadout& readout, uint32_t raw, const Coefficients& coefficients);
+// of 1 or more, heldCelsius. Changes nothing when the coefficients make no
+// usable temperature (not a number, S = 0, a result too large to hold).
+void convert(ChannelReadout& readout, uint32_t raw, const Coefficients& coefficients);
 
 // Applies the offset code: sets graphValue and returns the adjusted Celsius
 // value that the unit step shows. Returns nothing when the adjusted value does

@@ -21,7 +21,8 @@ void SamplingCycle::tick(GamePortSource& source, const std::array<ChannelInput, 
         out.raw = raws[i];
         if (!isValidProfileCode(in.codes.profile))
             continue;
-        if (convert(out, raws[i], in.coefficients) && isUnplugged(raws[i]))
+        convert(out, raws[i], in.coefficients);
+        if (isUnplugged(raws[i])) // whatever the coefficients make of it
             status = PortStatus::sensorUnplugged(i + 1);
         displays_.title[i] = in.profileText;
     }

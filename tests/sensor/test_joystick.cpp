@@ -46,13 +46,11 @@ TEST(JoystickSource, ReadsAJoystickThatComesAndGoes) {
     std::optional<VirtualStick> stick(std::in_place);
     ASSERT_TRUE(stick->handle) << SDL_GetError();
     EXPECT_EQ(source.probeDevice(), PortCode::Ok);
-    const struct {
-        int16_t x, y;
-        uint32_t rawX, rawY;
-    } rows[] = {{-32768, 32767, 0, 65535}, {32767, -32768, 65535, 0}, {0, -12345, 32768, 20423}};
-    for (const auto& row : rows) {
-        stick->set(row.x, row.y);
-        EXPECT_EQ(read(), std::tuple(PortCode::Ok, row.rawX, row.rawY)) << row.x << "," << row.y;
+    const std::tuple<int16_t, int16_t, uint32_t, uint32_t> rows[] = {
+        {-32768, 32767, 0, 65535}, {32767, -32768, 65535, 0}, {0, -12345, 32768, 20423}};
+    for (const auto& [x, y, rawX, rawY] : rows) {
+        stick->set(x, y);
+        EXPECT_EQ(read(), std::tuple(PortCode::Ok, rawX, rawY)) << x << "," << y;
     }
 
     // Unplugged: every read says so and the last values stay; plugged in again: fresh values.

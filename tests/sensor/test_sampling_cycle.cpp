@@ -49,49 +49,47 @@ TEST(SamplingCycle, FirstTick) {
 
 // The status line and raw values after a good read followed by another.
 TEST(SamplingCycle, StatusLine) {
-    struct Case {
-        Read second;
-        const char* profile1;
-        const char* status;
-        const char* raw;
-    } cases[] = {
-        {{0, 7903, 53133}, "100", "port status: sensors connected", "7903 53133"},
-        {{167, {}, {}}, "100", "port status: sensors unplugged", "5203 31036"},
-        {{165, {}, {}}, "100", "port status: joyGetPosEx error, rc = 165", "5203 31036"},
-        {{-7, {}, {}}, "100", "port status: joyGetPosEx error, rc = -7", "5203 31036"},
-        {{0, 0, 500}, "100", "port status: sensor 1 unplugged", "0 500"},
-        {{0, 0, 0}, "100", "port status: sensor 2 unplugged", "0 0"},
-        {{5, 0, 0}, "100", "port status: sensor 2 unplugged", "0 0"},
-        {{0, 1, 1}, "100", "port status: sensors connected", "1 1"},
-        {{0, 0, 500}, "none", "port status: sensors connected", "0 500"},
+    const std::tuple<Read, const char*, const char*> cases[] = {
+        {{0, 7903, 53133}, "port status: sensors connected", "7903 53133"},
+        {{167, {}, {}}, "port status: sensors unplugged", "5203 31036"},
+        {{165, {}, {}}, "port status: joyGetPosEx error, rc = 165", "5203 31036"},
+        {{-7, {}, {}}, "port status: joyGetPosEx error, rc = -7", "5203 31036"},
+        {{0, 0, 500}, "port status: sensor 1 unplugged", "0 500"},
+        {{0, 0, 0}, "port status: sensor 2 unplugged", "0 0"},
+        {{5, 0, 0}, "port status: sensor 2 unplugged", "0 0"},
+        {{0, 1, 1}, "port status: sensors connected", "1 1"},
     };
-    for (const Case& c : cases) {
-        Fixture f({{0, 5203, 31036}, c.second});
+    for (const auto& [second, status, raw] : cases) {
+        Fixture f({{0, 5203, 31036}, second});
         f.tick();
-        f.inputs[0].codes.profile = QLatin1String(c.profile1);
         const Displays& d = f.tick();
-        EXPECT_EQ(d.status, QLatin1String(c.status));
-        EXPECT_EQ(d.axis + QLatin1Char(' ') + d.yaxis, QLatin1String(c.raw)) << c.status;
+        EXPECT_EQ(d.status, QLatin1String(status));
+        EXPECT_EQ(d.axis + QLatin1Char(' ') + d.yaxis, QLatin1String(raw)) << status;
     }
 }
 
 TEST(SamplingCycle, SettingsTakeEffectAtTheNextTick) {
-    Fixture f({{0, 5203, 31036}, {0, 3296, 31036}});
+    Fixture f({{0, 5203, 31036}, {0, 0, 31036}, {0, 0, 31036}, {0, 3296, 31036}});
     f.tick();
-    // No valid profile: title and conversion stay, the held value is shown
-    // in the new unit; the graph stays in °F.
+    // No valid profile: no conversion, no unplugged sensor 1, the same title;
+    // the held value is shown in the new unit. The graph stays in °F.
     f.inputs[0].codes.profile = QStringLiteral("99");
     f.inputs[0].profileText = QStringLiteral("Renamed");
     f.inputs[0].codes.unit = QStringLiteral("C");
     f.inputs[1].codes.unit = QStringLiteral("F");
     const Displays& d = f.tick();
+    EXPECT_EQ(d.status, QStringLiteral("port status: sensors connected"));
     EXPECT_EQ(d.title[0], QStringLiteral("Select Sensor 1"));
     EXPECT_EQ(d.temperature[0] + d.temperature[1], QStringLiteral("10°C50°F"));
     EXPECT_EQ(d.graph[1], QStringLiteral("50"));
 
+    // A coefficient that is not a number is no reading, yet the unplugged sensor shows.
     f.inputs[0].codes.profile = QStringLiteral("10");
+    f.inputs[0].coefficients.a = QStringLiteral("x");
+    EXPECT_EQ(f.tick().status, QStringLiteral("port status: sensor 1 unplugged"));
+    EXPECT_EQ(d.title[0] + d.temperature[0], QStringLiteral("Renamed10°C"));
+    f.inputs[0].coefficients = initialCoefficients(1);
     EXPECT_EQ(f.tick().temperature[0], QStringLiteral("22°C"));
-    EXPECT_EQ(d.title[0], QStringLiteral("Renamed"));
 }
 
 // A graph value too large to carry, or an offset code that is not one of the
