@@ -1,13 +1,13 @@
 #include "cl_kelvano.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QMap>
 #include <QSaveFile>
-#include <QSettings>
-#include <QStringList>
-#include <QTemporaryFile>
-#include <QVariant>
+#include <QStandardPaths>
 
-#include <memory>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -27,24 +27,9 @@ QString trimSpaces(const QString& text) {
     return text.mid(first, last - first);
 }
 
-// The settings file of one company and application, configured for one operation. Reads look at
-// this file only, never at the organisation-wide or system-wide files that QSettings would
-// otherwise fall back to. Writes go through a temporary file that is renamed over the old one (see
-// commit() for the case where Qt renames an incomplete one). Null when Company or AppName is empty:
-// such a path has an empty level and names no file of ours.
-std::unique_ptr<QSettings> openStore(const QString& company, const QString& appName) {
-    if (company.isEmpty() || appName.isEmpty())
-        return nullptr;
-    auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                                company, appName);
-    settings->setFallbacksEnabled(false);
-    settings->setAtomicSyncRequired(true);
-    return settings;
-}
-
-// The section as a QSettings group: "" for the application level, otherwise the section with
-// empty levels dropped. Nothing when a non-empty section has no level left ("/"), which would
-// otherwise silently address the whole application level.
+// The section as a path prefix: "" for the application level, otherwise the section with empty
+// levels dropped. Nothing when a non-empty section has no level left ("/"), which would otherwise
+// silently address the whole application level.
 std::optional<QString> groupOf(const QString& section) {
     if (section.isEmpty())
         return QString();
@@ -54,9 +39,9 @@ std::optional<QString> groupOf(const QString& section) {
     return group;
 }
 
-// Where the value of a section and key lives in the file. "*" and the empty key both mean the
-// unnamed value, as an empty value name does in a registry. A name containing '/' cannot be the
-// name of a value within one section ('/' separates levels in the file), so it has no address.
+// Where the value of a section and key lives. "*" and the empty key both mean the unnamed value, as
+// an empty value name does in a registry. A name containing '/' cannot be the name of a value
+// within one section ('/' separates levels), so it has no address.
 std::optional<QString> pathOf(const QString& section, const QString& key) {
     const std::optional<QString> group = groupOf(section);
     if (!group || key.contains(u'/'))
@@ -65,139 +50,199 @@ std::optional<QString> pathOf(const QString& section, const QString& key) {
     return group->isEmpty() ? name : *group + u'/' + name;
 }
 
-// The text of a stored value. A line that QSettings reads as a list (text with unquoted commas,
-// written by hand) gives its items joined with ", ". Values of other types (written by other
-// programs through QSettings, e.g. "@ByteArray(...)") are not text.
-std::optional<QString> textOf(const QVariant& value) {
-    switch (value.typeId()) {
-    case QMetaType::QString:
-        return value.toString();
-    case QMetaType::QStringList:
-        return value.toStringList().join(QStringLiteral(", "));
-    default:
+// The file's values by path ("Settings/A1-1_value"; a value of the application level has no
+// section part). Each value is kept as the text that stands for it in the file, so that a value
+// this program does not read is written back exactly as it was.
+using Entries = QMap<QString, QByteArray>;
+
+// The file's form of a section or key name: '/' becomes '\', and every character but ASCII
+// letters, digits, '_', '-' and '.' becomes %XX or %UXXXX.
+QByteArray nameInFile(const QString& name) {
+    QByteArray out;
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u == u'/')
+            out += '\\';
+        else if (u < 0x80 && (c.isLetterOrNumber() || u == u'_' || u == u'-' || u == u'.'))
+            out += char(u);
+        else if (u <= 0xFF)
+            out += '%' + QByteArray::number(u, 16).toUpper().rightJustified(2, '0');
+        else
+            out += "%U" + QByteArray::number(u, 16).toUpper().rightJustified(4, '0');
+    }
+    return out;
+}
+
+QString nameFromFile(const QByteArray& raw) {
+    QString name;
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '%') {
+            const bool wide = raw.mid(i + 1, 1) == "U";
+            const QByteArray hex = raw.mid(i + 1 + wide, wide ? 4 : 2);
+            bool ok = false;
+            const uint code = hex.toUInt(&ok, 16);
+            if (ok && hex.size() == (wide ? 4 : 2)) {
+                name += QChar(char16_t(code));
+                i += wide + hex.size();
+                continue;
+            }
+        }
+        name += raw[i] == '\\' ? QChar(u'/') : QChar::fromLatin1(raw[i]);
+    }
+    return name;
+}
+
+// The value of a hex digit, 99 for any other character.
+int digitOf(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    const char lower = char(c | 0x20);
+    return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : 99;
+}
+
+// The file's form of a text value: in double quotes, with '"' and '\' escaped and control
+// characters written as \xHH (a hex digit right after one is escaped too, since a reader takes
+// every hex digit that follows \x). A leading '@' is doubled: a single one marks a value that is
+// not plain text.
+QByteArray valueInFile(const QString& text) {
+    const QByteArray utf8 = (text.startsWith(u'@') ? "@" : "") + text.toUtf8();
+    QByteArray out = "\"";
+    bool afterHex = false;
+    for (const char c : utf8) {
+        afterHex = uchar(c) < 0x20 || (afterHex && digitOf(c) < 16);
+        if (afterHex)
+            out += "\\x" + QByteArray::number(uchar(c), 16);
+        else
+            out += (c == '"' || c == '\\') ? QByteArray(1, '\\') + c : QByteArray(1, c);
+    }
+    return out + '"';
+}
+
+// The text of a value in the file, or nothing when it is not plain text. Double quotes keep spaces
+// and are dropped; a backslash escapes the character after it: \a \b \f \n \r \t \v as in C, \x
+// with hex digits and \ with octal digits give the character of that code, any other character
+// stands for itself. Nothing here allocates more than the raw text's length asks for.
+std::optional<QString> textOf(const QByteArray& raw) {
+    QByteArray bytes;
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (c == '"')
+            continue;
+        if (c != '\\' || i + 1 == raw.size()) {
+            bytes += c;
+            continue;
+        }
+        const char e = raw[++i];
+        const qsizetype named = QByteArrayView("abfnrtv").indexOf(e);
+        const int base = e == 'x' ? 16 : digitOf(e) < 8 ? 8 : 0;
+        if (named >= 0) {
+            bytes += "\a\b\f\n\r\t\v"[named];
+        } else if (base > 0) {
+            char16_t code = 0;
+            for (i += base / 16; i < raw.size() && digitOf(raw[i]) < base; ++i)
+                code = char16_t(code * base + digitOf(raw[i]));
+            --i;
+            bytes += QString(QChar(code)).toUtf8();
+        } else {
+            bytes += e;
+        }
+    }
+    const QString text = QString::fromUtf8(bytes);
+    if (text.startsWith(QLatin1String("@@")))
+        return text.mid(1);
+    if (text.startsWith(u'@'))
         return std::nullopt;
-    }
+    return text;
 }
 
-struct Prior {
-    QString path;
-    bool existed;
-    QVariant value;
-};
+// The path prefix of a section name in the file. "[General]" holds the application level;
+// "[%General]" is how QSettings writes a section that is really called General.
+QString sectionFromFile(const QByteArray& name) {
+    if (name.compare("general", Qt::CaseInsensitive) == 0)
+        return QString();
+    const bool general = name.compare("%general", Qt::CaseInsensitive) == 0;
+    return (general ? QStringLiteral("General") : nameFromFile(name)) + u'/';
+}
 
-// What the file held before a change: enough to undo the change in this process's shared copy of
-// the file and to put the file itself back.
-struct Before {
-    std::vector<Prior> priors;
-    bool fileExisted = false;
-    QByteArray fileBytes;
-};
+// Lines "[section]" start a section ("General" is the application level); lines "name=value" are
+// values; all other lines are ignored. Of two values with one path, the later one counts.
+Entries parse(const QByteArray& bytes) {
+    Entries entries;
+    QString section;
+    for (const QByteArray& rawLine : bytes.split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        const qsizetype equals = line.indexOf('=');
+        if (line.startsWith('[')) {
+            section = sectionFromFile(line.mid(1, line.indexOf(']') - 1));
+        } else if (equals > 0) {
+            entries.insert(section + nameFromFile(line.left(equals).trimmed()),
+                           line.mid(equals + 1).trimmed());
+        }
+    }
+    return entries;
+}
 
-// Records what the file holds at path and below it (removing a path in QSettings also removes the
-// entries below it, so an undo must be able to put those back too). The whole file is parsed by
-// this reading object, so that a malformed line is reported here and not mixed into the result of
-// the later write. Nothing when the file exists but cannot be read: writing it would lose it.
-std::optional<Before> readBefore(const QString& company, const QString& appName,
-                                 const QString& path) {
-    const auto reader = openStore(company, appName);
-    if (!reader)
+QByteArray serialize(const Entries& entries) {
+    QMap<QString, QByteArray> sections; // the lines of each section
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        const qsizetype slash = it.key().indexOf(u'/');
+        const QString section = slash < 0 ? QString() : it.key().left(slash);
+        sections[section] += nameInFile(it.key().mid(slash + 1)) + '=' + it.value() + '\n';
+    }
+    QByteArray out;
+    for (auto it = sections.cbegin(); it != sections.cend(); ++it) {
+        QByteArray name = it.key().isEmpty() ? "General" : nameInFile(it.key());
+        // A section that is really called "General" must not become the application level.
+        if (!it.key().isEmpty() && name.compare("general", Qt::CaseInsensitive) == 0)
+            name = "%" + QByteArray::number(name[0], 16) + name.mid(1);
+        out += '[' + name + "]\n" + it.value() + '\n';
+    }
+    return out;
+}
+
+// The file's bytes: empty when there is no file, nothing when it cannot be read.
+std::optional<QByteArray> contents(const QString& fileName) {
+    QFile file(fileName);
+    if (file.open(QIODevice::ReadOnly))
+        return file.readAll();
+    if (file.exists())
         return std::nullopt;
-    reader->allKeys();
-    if (reader->status() == QSettings::AccessError)
-        return std::nullopt;
-    Before before;
-    QFile file(reader->fileName());
-    before.fileExisted = file.exists();
-    if (before.fileExisted) {
-        if (!file.open(QIODevice::ReadOnly))
-            return std::nullopt;
-        before.fileBytes = file.readAll();
-    }
-    before.priors.push_back({path, reader->contains(path), reader->value(path)});
-    reader->beginGroup(path);
-    const QStringList below = reader->allKeys();
-    reader->endGroup();
-    for (const QString& key : below) {
-        const QString full = path + u'/' + key;
-        before.priors.push_back({full, true, reader->value(full)});
-    }
-    return before;
+    return QByteArray();
 }
 
-void putBack(QSettings& settings, const std::vector<Prior>& priors) {
-    for (const Prior& prior : priors) {
-        if (!prior.existed)
-            settings.remove(prior.path);
-    }
-    for (const Prior& prior : priors) {
-        if (prior.existed)
-            settings.setValue(prior.path, prior.value);
-    }
-}
-
-// Whether the file on disk holds exactly what settings holds. The file is parsed from a private
-// copy, since every QSettings on the file itself would answer from the copy in memory. False also
-// when the check cannot be made.
-bool fileHolds(const QSettings& settings) {
-    QFile file(settings.fileName());
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = file.readAll();
-    QTemporaryFile copy;
-    if (!copy.open() || copy.write(bytes) != bytes.size() || !copy.flush())
-        return false;
-    const QSettings onDisk(copy.fileName(), QSettings::IniFormat);
-    const QStringList keys = settings.allKeys();
-    if (onDisk.allKeys() != keys)
-        return false;
-    for (const QString& key : keys) {
-        if (onDisk.value(key) != settings.value(key))
-            return false;
-    }
-    return true;
-}
-
-// Replaces the file with its earlier content, or removes it when there was none. The new content
-// replaces the old only once it is completely written.
-void restoreFile(const QString& fileName, const Before& before) {
-    if (!before.fileExisted) {
-        QFile::remove(fileName);
-        return;
-    }
+// Replaces the file with bytes in one step: the new content is written to a file of its own that
+// then takes the old one's place, so the old file stays whole until the new one is complete.
+bool writeFile(const QString& fileName, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(fileName).path());
     QSaveFile file(fileName);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    if (file.write(before.fileBytes) != before.fileBytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return;
-    }
-    file.commit();
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
 }
 
-// Writes the changes pending in writer to disk; true when the file now holds them.
+// Applies change to the file's values and writes the result as one new file. True when the file
+// now holds exactly that; false, with the old file in place, when change finds nothing to do or
+// the file cannot be read or written.
 //
-// All QSettings objects of a process share one in-memory copy of each file. After a failed write
-// the unwritten change stays in that copy: the next call would read it back, and the next
-// successful write of any value would save it after all. So on failure the touched entries get
-// their previous contents back in that copy, and the next call sees what the file really holds.
-// (An entry that existed stays pending with its old content and is written again, unchanged, by
-// the next write that succeeds.)
-//
-// QSettings writes a temporary file and renames it over the old one, but when the disk fills up
-// (or a file size limit is hit) while that temporary file is being flushed, Qt 6.4 still renames
-// the cut-off file into place and reports success. So the written file is read back and compared;
-// if it is incomplete, the earlier content is put back.
-bool commit(QSettings& writer, const Before& before) {
-    writer.sync();
-    bool written = writer.status() == QSettings::NoError;
-    if (written && !fileHolds(writer)) {
-        restoreFile(writer.fileName(), before);
-        written = false;
-    }
-    if (!written)
-        putBack(writer, before.priors);
-    return written;
+// The written file is read back: when the disk fills up as the new file is flushed, the file that
+// takes the old one's place can be cut short although every call reported success. Reading back
+// needs no copy of the file anywhere.
+bool rewrite(const QString& fileName, const std::function<bool(Entries&)>& change) {
+    const bool existed = QFile::exists(fileName);
+    const std::optional<QByteArray> before = contents(fileName);
+    if (fileName.isEmpty() || !before)
+        return false; // writing a file that cannot be read would lose it
+    Entries entries = parse(*before);
+    if (!change(entries))
+        return false;
+    const QByteArray after = serialize(entries);
+    if (!writeFile(fileName, after))
+        return false;
+    if (contents(fileName) == after)
+        return true;
+    if (existed)
+        writeFile(fileName, *before);
+    else
+        QFile::remove(fileName);
+    return false;
 }
 
 } // namespace
@@ -212,87 +257,69 @@ void cl_Kelvano::setAppName(const QString& appName) {
     appName_ = appName.isEmpty() ? kDefaultAppName : trimSpaces(appName);
 }
 
+QString cl_Kelvano::fileName() const {
+    if (company_.isEmpty() || appName_.isEmpty())
+        return QString();
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u'/' +
+           company_ + u'/' + appName_ + QLatin1String(".conf");
+}
+
 QString cl_Kelvano::GetSetting(const QString& section, const QString& key,
                                const QString& defaultValue) const {
-    try {
-        const std::optional<QString> path = pathOf(section, key);
-        const auto settings = openStore(company_, appName_);
-        if (!path || !settings)
-            return defaultValue;
-        return textOf(settings->value(*path)).value_or(defaultValue);
-    } catch (...) {
+    const std::optional<QString> path = pathOf(section, key);
+    const Entries entries = parse(contents(fileName()).value_or(QByteArray()));
+    const auto it = path ? entries.constFind(*path) : entries.cend();
+    if (it == entries.cend())
         return defaultValue;
-    }
+    return textOf(*it).value_or(defaultValue);
 }
 
 bool cl_Kelvano::SaveSetting(const QString& section, const QString& key, const QString& setting) {
-    try {
+    return SaveSettings(section, {{key, setting}});
+}
+
+bool cl_Kelvano::SaveSettings(const QString& section, const Values& values) {
+    Entries changes;
+    for (const auto& [key, value] : values) {
         const std::optional<QString> path = pathOf(section, key);
         if (!path)
             return false;
-        const std::optional<Before> before = readBefore(company_, appName_, *path);
-        const auto writer = openStore(company_, appName_);
-        if (!before || !writer)
-            return false;
-        writer->setValue(*path, setting);
-        return commit(*writer, *before);
-    } catch (...) {
-        return false;
+        changes.insert(*path, valueInFile(value));
     }
+    return rewrite(fileName(), [&](Entries& entries) {
+        entries.insert(changes);
+        return true;
+    });
 }
 
 bool cl_Kelvano::DeleteSetting(const QString& section, const QString& key) {
-    try {
-        if (key.isEmpty()) {
-            // The whole section. The application level itself is never wiped.
-            const std::optional<QString> group = groupOf(section);
-            if (!group || group->isEmpty())
-                return false;
-            std::optional<Before> before = readBefore(company_, appName_, *group);
-            const auto writer = openStore(company_, appName_);
-            if (!before || !writer)
-                return false;
-            // The first entry is a value named like the section, one level up; it stays.
-            before->priors.erase(before->priors.begin());
-            if (before->priors.empty())
-                return false;
-            for (const Prior& prior : before->priors)
-                writer->remove(prior.path);
-            return commit(*writer, *before);
-        }
-
+    if (!key.isEmpty()) {
         const std::optional<QString> path = pathOf(section, key);
-        if (!path)
-            return false;
-        const std::optional<Before> before = readBefore(company_, appName_, *path);
-        const auto writer = openStore(company_, appName_);
-        if (!before || !writer || !before->priors.front().existed)
-            return false;
-        writer->remove(*path);
-        // The entries of a subsection named like the value are not part of it.
-        for (auto it = before->priors.begin() + 1; it != before->priors.end(); ++it)
-            writer->setValue(it->path, it->value);
-        return commit(*writer, *before);
-    } catch (...) {
-        return false;
+        return path && rewrite(fileName(), [&](Entries& entries) { return entries.remove(*path); });
     }
+    // The whole section. The application level itself is never wiped.
+    const std::optional<QString> group = groupOf(section);
+    if (!group || group->isEmpty())
+        return false;
+    return rewrite(fileName(), [&](Entries& entries) {
+        return entries.removeIf([&](Entries::iterator entry) {
+            return entry.key().startsWith(*group + u'/');
+        }) > 0;
+    });
 }
 
-std::vector<std::pair<QString, QString>> cl_Kelvano::GetAllSettings(const QString& section) const {
-    std::vector<std::pair<QString, QString>> rows;
-    try {
-        const std::optional<QString> group = groupOf(section);
-        const auto settings = openStore(company_, appName_);
-        if (!group || !settings)
-            return rows;
-        settings->beginGroup(*group);
-        const QStringList names = settings->childKeys();
-        for (const QString& name : names) {
-            if (const std::optional<QString> text = textOf(settings->value(name)))
-                rows.emplace_back(name == kUnnamed ? QString() : name, *text);
-        }
-    } catch (...) {
-        rows.clear();
+cl_Kelvano::Values cl_Kelvano::GetAllSettings(const QString& section) const {
+    Values rows;
+    const std::optional<QString> group = groupOf(section);
+    if (!group)
+        return rows;
+    const QString prefix = group->isEmpty() ? QString() : *group + u'/';
+    const Entries entries = parse(contents(fileName()).value_or(QByteArray()));
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        const QString name = it.key().mid(prefix.size());
+        const std::optional<QString> text = textOf(it.value());
+        if (it.key().startsWith(prefix) && !name.contains(u'/') && text)
+            rows.emplace_back(name == kUnnamed ? QString() : name, *text);
     }
     return rows;
 }

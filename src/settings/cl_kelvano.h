@@ -5,20 +5,28 @@
 #include <vector>
 
 // The per-user settings store. Values are texts addressed by a section and a
-// key below Company and AppName; on Linux the file is
-// $XDG_CONFIG_HOME/<Company>/<AppName>.conf (default ~/.config), and each
-// section is a group of it. An empty section means the application level
-// itself; a section "a/b" is the subsection b of a.
+// key below Company and AppName, kept in the text file
+// <config>/<Company>/<AppName>.conf ($XDG_CONFIG_HOME, default ~/.config, on
+// Linux), one [section] per section. An empty section means the application
+// level itself; a section "a/b" is the subsection b of a.
 //
-// Every call opens the file, does one job and lets go of it again, so a change
-// made by another instance or process is seen at the next call. The key "*"
-// (and, as in a registry, the empty key) stands for the section's unnamed
-// value; it is kept under the entry name "*", which no other key can reach. A
-// key containing '/' names no value of a section: reads give the default and
-// writes fail. When Company or AppName is empty, nothing is read or written.
-// No operation throws; failures show only in the results.
+// Every call reads the file afresh, so a change made by another instance or
+// process is seen at the next call. A change rewrites the whole file once: the
+// new file replaces the old one in a single step, so that a crash or power cut
+// leaves either the old file or the new one, never a mix. Values are only ever
+// read as text: a value in the file that is not plain text (as other programs
+// write "@Variant(...)" or "@ByteArray(...)") counts as not stored, and is
+// written back unchanged by later changes.
+//
+// The key "*" (and, as in a registry, the empty key) stands for the section's
+// unnamed value; it is kept under the entry name "*", which no other key can
+// reach. A key containing '/' names no value of a section: reads give the
+// default and writes fail. When Company or AppName is empty, nothing is read
+// or written.
 class cl_Kelvano {
   public:
+    using Values = std::vector<std::pair<QString, QString>>;
+
     cl_Kelvano();
 
     // Construction gives "Corvanta" and "Kelvano". Setting a text stores it
@@ -30,24 +38,27 @@ class cl_Kelvano {
     void setAppName(const QString& appName);
 
     // The stored text, or defaultValue when there is none. A value stored as
-    // empty text is empty text. A hand-written line that holds a list gives its
-    // items joined with ", "; a value that is not text gives defaultValue.
+    // empty text is empty text.
     QString GetSetting(const QString& section, const QString& key,
                        const QString& defaultValue = QString()) const;
     // True when the file on disk now holds the value; creates the folder and
-    // file as needed. After a failure the old value stays, on disk and for the
-    // following calls, and the file is never left half-written.
+    // file as needed. After a failure the old file stays as it was.
     bool SaveSetting(const QString& section, const QString& key, const QString& setting);
+    // Saves several (key, value) pairs of one section in one rewrite of the
+    // file: afterwards the file holds all of them, or, after a failure, none.
+    bool SaveSettings(const QString& section, const Values& values);
     // With a key: deletes that value. Without one: deletes the whole section
     // with its subsections (never the application level). True when something
     // was deleted and the file on disk no longer holds it.
     bool DeleteSetting(const QString& section, const QString& key = QString());
-    // Every text value directly in the section as (name, value) rows, in the
-    // store's order (sorted by name); empty when there is none. The unnamed
-    // value is reported with an empty name.
-    std::vector<std::pair<QString, QString>> GetAllSettings(const QString& section) const;
+    // Every text value directly in the section as (name, value) rows, sorted
+    // by name; empty when there is none. The unnamed value is reported with an
+    // empty name.
+    Values GetAllSettings(const QString& section) const;
 
   private:
+    QString fileName() const;
+
     QString company_;
     QString appName_;
 };
