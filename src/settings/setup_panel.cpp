@@ -97,7 +97,9 @@ void SetupPanel::buildColumn(int s, QWidget* client) {
     // whose name happens to match.
     QObject::disconnect(c.cboTherm->lineEdit(), &QLineEdit::editingFinished, c.cboTherm, nullptr);
     c.cboTherm->setEditText(s == 1 ? tr("Select Sensor 1") : tr("Select Sensor 2"));
-    connect(c.cboTherm, &QComboBox::currentIndexChanged, this, [this, s] { cboTherm_Click(s); });
+    // A profile picked from the list is loaded even when it is the one already selected;
+    // selections made in code go through selectProfile().
+    connect(c.cboTherm, &QComboBox::activated, this, [this, s] { cboTherm_Click(s); });
 
     c.lblOffset = label(client, numbered("lblOffset%1", s), tr("Temp Offset"), x0, 78, 72);
     c.cboOffset = place<QComboBox>(client, "", x0 + 72, 76, 104, 22);
@@ -190,6 +192,7 @@ void SetupPanel::selectProfile(int sensor, int position) {
     chooser->setCurrentIndex(position);
     if (position < 0)
         chooser->setEditText(text);
+    cboTherm_Click(sensor);
 }
 
 void SetupPanel::selectOffset(int sensor, int position) {

@@ -61,7 +61,8 @@ class SetupPanel : public QObject {
     const Column& column(int sensor) const { return columns_[sensor - 1]; }
 
     // Selections made in code; they run the choice handlers only when the
-    // selection changes, as a user's selection does.
+    // selection changes. (A profile the user picks from the list is loaded
+    // even when it is the one already selected.)
     void selectProfile(int sensor, int position);
     void selectOffset(int sensor, int position);
     void setUnitOption(QRadioButton* option, bool checked);

@@ -45,9 +45,11 @@ std::optional<bool> truth(const QString& text) {
 void SetupPanel::btnSave_Click() {
     if (!store_)
         return;
-    const QString section = SettingsKeys::section();
+    // Everything goes to the store in one write, so the stored settings are
+    // never half old and half new.
+    cl_Kelvano::Values values;
     const auto save = [&](const QString& key, const QString& value) {
-        store_->SaveSetting(section, key, value);
+        values.emplace_back(key, value);
     };
 
     for (int s = 1; s <= 2; ++s) {
@@ -77,6 +79,7 @@ void SetupPanel::btnSave_Click() {
     }
     if (cboTimer_)
         save(SettingsKeys::interval(), QString::number(cboTimer_->currentIndex()));
+    store_->SaveSettings(SettingsKeys::section(), values);
 }
 
 void SetupPanel::returnPref() {
