@@ -83,9 +83,9 @@ class TestSettingsFlows : public QObject {
         QTest::newRow("first and last positions")
             << "cboThermList1=0; Sensor1-1 Name=Hall; A1-1_value=1e-3; cboThermList2=2; "
                "C2-3_value=2e-7; Offset1=0; Offset2=6; Fahrenheit1=True; Celsius1=True; cboTimerL=6"
-            << ""
-            << "0|Hall|Hall,Sensor 1-2,Sensor 1-3|1e-3 0.000256377 0.000000230|0|C-|100 3 C"
-            << "2|Sensor 2-3|Sensor 2-1,Sensor 2-2,Sensor 2-3|0.001355699 0.000196433 2e-7|6|-F|10 "
+            << "A1-1_value=5e-4; C2-3_value=3e-7" // reloaded although still selected
+            << "0|Hall|Hall,Sensor 1-2,Sensor 1-3|5e-4 0.000256377 0.000000230|0|C-|100 3 C"
+            << "2|Sensor 2-3|Sensor 2-1,Sensor 2-2,Sensor 2-3|0.001355699 0.000196433 3e-7|6|-F|10 "
                "-3 F"
             << 6;
         QTest::newRow("none selected again") << "cboThermList1=1; Offset1=2; cboTimerL=0"
