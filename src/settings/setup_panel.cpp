@@ -16,26 +16,29 @@ namespace {
 const char* const profileCodes[] = {"100", "50", "10"};
 const char* const offsetCodes[] = {"3", "2", "1", "0", "-1", "-2", "-3"};
 
-template <typename W> W* place(QWidget* parent, const char* name, int x, int y, int w, int h) {
+// The panel's widgets are created here and placed by setGeometry() calls of
+// their own, one per widget.
+template <typename W> W* make(QWidget* parent, const QString& name) {
     auto* widget = new W(parent);
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(x, y, w, h);
+    widget->setObjectName(name);
     return widget;
 }
 
-QLabel* label(QWidget* parent, const QString& name, const QString& text, int x, int y, int w,
-              int h = 17) {
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    l->setGeometry(x, y, w, h);
+QLabel* label(QWidget* parent, const QString& name, const QString& text) {
+    auto* l = make<QLabel>(parent, name);
+    l->setText(text);
     return l;
 }
 
-QLineEdit* field(QWidget* parent, const QString& name, const QString& text, int x, int y, int w) {
-    auto* f = new QLineEdit(text, parent);
-    f->setObjectName(name);
-    f->setGeometry(x, y, w, 20);
+QLineEdit* field(QWidget* parent, const QString& name, const QString& text) {
+    auto* f = make<QLineEdit>(parent, name);
+    f->setText(text);
     return f;
+}
+
+QFont boldFont(QFont font) {
+    font.setBold(true);
+    return font;
 }
 
 QString numbered(const char* pattern, int sensor) {
@@ -47,11 +50,14 @@ SetupPanel::SetupPanel(QWidget* client) : QObject(client), client_(client) {
     buildColumn(1, client);
     buildColumn(2, client);
 
-    btnSave = place<QPushButton>(client, "btnSave", 40, 240, 129, 25);
+    btnSave = make<QPushButton>(client, QStringLiteral("btnSave"));
+    btnSave->setGeometry(40, 240, 129, 25);
     btnSave->setText(tr("Save to Registry"));
-    btnRefresh = place<QPushButton>(client, "btnRefresh", 40, 272, 129, 25);
+    btnRefresh = make<QPushButton>(client, QStringLiteral("btnRefresh"));
+    btnRefresh->setGeometry(40, 272, 129, 25);
     btnRefresh->setText(tr("Refresh Settings"));
-    btnDelete = place<QPushButton>(client, "btnDelete", 40, 304, 129, 25);
+    btnDelete = make<QPushButton>(client, QStringLiteral("btnDelete"));
+    btnDelete->setGeometry(40, 304, 129, 25);
     btnDelete->setText(tr("Delete Registry Settings"));
     connect(btnSave, &QPushButton::clicked, this, &SetupPanel::btnSave_Click);
     connect(btnRefresh, &QPushButton::clicked, this, &SetupPanel::btnRefresh_Click);
@@ -59,37 +65,36 @@ SetupPanel::SetupPanel(QWidget* client) : QObject(client), client_(client) {
 
     // The six rename fields, sensor 1's three then sensor 2's, each under a
     // label that keeps the profile's first name.
-    Label5 = label(client, QStringLiteral("Label5"), tr("Rename Sensors"), 184, 276, 160);
-    QFont bold = Label5->font();
-    bold.setBold(true);
-    Label5->setFont(bold);
+    Label5 = label(client, QStringLiteral("Label5"), tr("Rename Sensors"));
+    Label5->setGeometry(184, 276, 160, 17);
+    Label5->setFont(boldFont(Label5->font()));
     for (int s = 1; s <= 2; ++s) {
         for (int n = 1; n <= 3; ++n) {
-            const int x = 184 + ((s - 1) * 3 + (n - 1)) * 72;
             const QString first = QStringLiteral("Sensor %1-%2").arg(s).arg(n);
             const QString suffix = QStringLiteral("%1_%2").arg(s).arg(n);
-            Column& c = column(s);
-            c.renameLabel[n - 1] =
-                label(client, QStringLiteral("lblS") + suffix, first, x, 296, 68);
-            c.rename[n - 1] = field(client, QStringLiteral("txtS") + suffix, first, x, 313, 68);
+            QLabel* name = label(client, QStringLiteral("lblS") + suffix, first);
+            QLineEdit* text = field(client, QStringLiteral("txtS") + suffix, first);
+            name->setGeometry(184 + ((s - 1) * 3 + (n - 1)) * 72, 296, 68, 17);
+            text->setGeometry(184 + ((s - 1) * 3 + (n - 1)) * 72, 313, 68, 20);
+            column(s).renameLabel[n - 1] = name;
+            column(s).rename[n - 1] = text;
         }
     }
 }
 
+// Sensor 1's column starts at x = 216, sensor 2's 192 pixels further right.
 void SetupPanel::buildColumn(int s, QWidget* client) {
     Column& c = column(s);
-    const int x0 = s == 1 ? 216 : 408;
 
-    c.lblSensor = label(client, numbered("lblSensor%1", s), tr("Sensor: %1").arg(s), x0, 28, 100);
-    QFont bold = c.lblSensor->font();
-    bold.setBold(true);
-    c.lblSensor->setFont(bold);
+    c.lblSensor = label(client, numbered("lblSensor%1", s), tr("Sensor: %1").arg(s));
+    c.lblSensor->setGeometry(24 + 192 * s, 28, 100, 17);
+    c.lblSensor->setFont(boldFont(c.lblSensor->font()));
 
     // The first column's label has always read "Sensor1", the second's "Sensor 2".
-    c.lblName = label(client, numbered("lblName%1", s), s == 1 ? tr("Sensor1") : tr("Sensor 2"), x0,
-                      54, 48);
-    c.cboTherm = place<QComboBox>(client, "", x0 + 48, 52, 128, 22);
-    c.cboTherm->setObjectName(numbered("cboTherm%1", s));
+    c.lblName = label(client, numbered("lblName%1", s), s == 1 ? tr("Sensor1") : tr("Sensor 2"));
+    c.lblName->setGeometry(24 + 192 * s, 54, 48, 17);
+    c.cboTherm = make<QComboBox>(client, numbered("cboTherm%1", s));
+    c.cboTherm->setGeometry(24 + 192 * s + 48, 52, 128, 22);
     c.cboTherm->setEditable(true);
     c.cboTherm->setInsertPolicy(QComboBox::NoInsert);
     c.cboTherm->setCompleter(nullptr);
@@ -101,19 +106,20 @@ void SetupPanel::buildColumn(int s, QWidget* client) {
     // selections made in code go through selectProfile().
     connect(c.cboTherm, &QComboBox::activated, this, [this, s] { cboTherm_Click(s); });
 
-    c.lblOffset = label(client, numbered("lblOffset%1", s), tr("Temp Offset"), x0, 78, 72);
-    c.cboOffset = place<QComboBox>(client, "", x0 + 72, 76, 104, 22);
-    c.cboOffset->setObjectName(numbered("cboOffset%1", s));
+    c.lblOffset = label(client, numbered("lblOffset%1", s), tr("Temp Offset"));
+    c.lblOffset->setGeometry(24 + 192 * s, 78, 72, 17);
+    c.cboOffset = make<QComboBox>(client, numbered("cboOffset%1", s));
+    c.cboOffset->setGeometry(24 + 192 * s + 72, 76, 104, 22);
     showPlaceholderAsText(c.cboOffset, tr("No Offset"));
     connect(c.cboOffset, &QComboBox::currentIndexChanged, this, [this, s] { cboOffset_Click(s); });
 
-    c.fraDegree = place<QGroupBox>(client, "", x0, 100, 176, 26);
-    c.fraDegree->setObjectName(numbered("fraDegree%1", s));
-    c.opC = place<QRadioButton>(c.fraDegree, "", 4, 4, 78, 18);
-    c.opC->setObjectName(numbered("opC%1", s));
+    c.fraDegree = make<QGroupBox>(client, numbered("fraDegree%1", s));
+    c.fraDegree->setGeometry(24 + 192 * s, 100, 176, 26);
+    c.opC = make<QRadioButton>(c.fraDegree, numbered("opC%1", s));
+    c.opC->setGeometry(4, 4, 78, 18);
     c.opC->setText(tr("Celsius"));
-    c.opF = place<QRadioButton>(c.fraDegree, "", 84, 4, 88, 18);
-    c.opF->setObjectName(numbered("opF%1", s));
+    c.opF = make<QRadioButton>(c.fraDegree, numbered("opF%1", s));
+    c.opF->setGeometry(84, 4, 88, 18);
     c.opF->setText(tr("Fahrenheit"));
     c.opF->setChecked(true);
     connect(c.opC, &QRadioButton::toggled, this, [this, s](bool on) {
@@ -125,28 +131,29 @@ void SetupPanel::buildColumn(int s, QWidget* client) {
             opF_Click(s);
     });
 
-    c.coefLabel =
-        label(client, numbered("coef%1_Label", s), tr("Setup Coefficients"), x0, 130, 120);
+    c.coefLabel = label(client, numbered("coef%1_Label", s), tr("Setup Coefficients"));
+    c.coefLabel->setGeometry(24 + 192 * s, 130, 120, 17);
     const Coefficients initial = initialCoefficients(s);
     const QString texts[] = {initial.a, initial.b, initial.c};
     for (int i = 0; i < 3; ++i) {
         const QChar letter = QLatin1Char(SettingsKeys::coefficientLetters[i]);
-        const int y = 150 + i * 24;
         // Sensor 1's A label has always been named in lower case.
         const QString labelName = (s == 1 && i == 0)
                                       ? QStringLiteral("a1_label")
                                       : QStringLiteral("%1%2_Label").arg(letter.toLower()).arg(s);
-        c.coefLabels[i] =
-            label(client, labelName, QString(letter) + QString::number(s), x0, y + 2, 22);
-        c.coefText[i] = field(client, QStringLiteral("%1%2_Text").arg(letter.toLower()).arg(s),
-                              texts[i], x0 + 24, y, 100);
+        c.coefLabels[i] = label(client, labelName, QString(letter) + QString::number(s));
+        c.coefLabels[i]->setGeometry(24 + 192 * s, 152 + i * 24, 22, 17);
+        c.coefText[i] =
+            field(client, QStringLiteral("%1%2_Text").arg(letter.toLower()).arg(s), texts[i]);
+        c.coefText[i]->setGeometry(24 + 192 * s + 24, 150 + i * 24, 100, 20);
     }
 
     c.rawLabel = label(client, s == 1 ? QStringLiteral("label") : QStringLiteral("rawdata2_Label"),
-                       tr("Raw Data"), x0 + 130, 150, 56);
+                       tr("Raw Data"));
+    c.rawLabel->setGeometry(24 + 192 * s + 130, 150, 56, 17);
     c.rawLabel->setToolTip(tr("Unfiltered data directly from the gameport."));
-    c.raw = field(client, s == 1 ? QStringLiteral("axis") : QStringLiteral("yaxis"), QString(),
-                  x0 + 130, 174, 46);
+    c.raw = field(client, s == 1 ? QStringLiteral("axis") : QStringLiteral("yaxis"), QString());
+    c.raw->setGeometry(24 + 192 * s + 130, 174, 46, 20);
     c.raw->setReadOnly(true);
     c.raw->setToolTip(tr("Use this data to set the coefficients."));
 }
