@@ -88,15 +88,18 @@ class TestSettingsFlows : public QObject {
             << "2|Sensor 2-3|Sensor 2-1,Sensor 2-2,Sensor 2-3|0.001355699 0.000196433 3e-7|6|-F|10 "
                "-3 F"
             << 6;
-        QTest::newRow("none selected again") << "cboThermList1=1; Offset1=2; cboTimerL=0"
-                                             << "cboThermList1=-1; Offset1=-1"
-                                             << "-1|Sensor 1-2|Sensor 1-1,Sensor 1-2,Sensor 1-3|"
-                                                "0.001194033 0.000256377 0.000000230|-1|-F|50 1 F"
-                                             << firstStart2 << 0;
+        QTest::newRow("none selected again")
+            << "cboThermList1=1; Offset1=2; Offset2=1; Celsius2=True; cboTimerL=0"
+            << "cboThermList1=-1; Offset1=-1; Offset2=7; Fahrenheit2=True; Celsius2=False"
+            << "-1|Sensor 1-2|Sensor 1-1,Sensor 1-2,Sensor 1-3|"
+               "0.001194033 0.000256377 0.000000230|-1|-F|50 1 F"
+            << QString(firstStart2).replace("-1|-F|100 0 F", "1|-F|100 2 F") << 0;
         QTest::newRow("unusable values change nothing")
-            << "cboThermList1=7; cboThermList2=1x; Offset1=-2; Offset2=3.5; Fahrenheit1=maybe; "
+            << "cboThermList1=0; cboThermList2=1x; Offset1=-2; Offset2=3.5; Fahrenheit1=maybe; "
                "Celsius1=0; Fahrenheit2=False; Celsius2=FALSE; cboTimerL=2"
-            << "Celsius1=-1" << QString(firstStart1).replace("-F|100 0 F", "C-|100 0 C")
+            << "cboThermList1=7; Sensor1-1 Name=Hall; Celsius1=1"
+            << "0|Sensor 1-1|Hall,Sensor 1-2,Sensor 1-3|0.001194033 0.000256377 0.000000230|-1|C-|"
+               "100 0 C"
             << QString(firstStart2).replace("-F|", "--|") << 2;
     }
     void loadsWhatIsStored() {
@@ -131,6 +134,36 @@ class TestSettingsFlows : public QObject {
             choose(c.cboTherm, 0);
             QCOMPARE(describe(*w, 1), "0|Attic|Sensor 1-1,Sensor 1-2,Sensor 1-3|"
                                       "1e-3 2e-4 0.000000230|-1|-F|100 0 F");
+        }
+    }
+
+    // The panel's controls by name, with the text and tip a user reads, and the raw values of
+    // the last tick.
+    void panelTexts() {
+        auto w = loadedWindow();
+        QVERIFY(w);
+        w->Timer1_Timer();
+        const char* const expected[][3] = {
+            {"lblSensor2", "Sensor: 2", ""},
+            {"lblName1", "Sensor1", ""},
+            {"lblName2", "Sensor 2", ""},
+            {"lblOffset1", "Temp Offset", ""},
+            {"coef2_Label", "Setup Coefficients", ""},
+            {"a1_label", "A1", ""},
+            {"c2_Label", "C2", ""},
+            {"label", "Raw Data", "Unfiltered data directly from the gameport."},
+            {"rawdata2_Label", "Raw Data", "Unfiltered data directly from the gameport."},
+            {"axis", "5203", "Use this data to set the coefficients."},
+            {"yaxis", "31036", "Use this data to set the coefficients."},
+            {"opC2", "Celsius", ""},
+            {"Label5", "Rename Sensors", ""},
+            {"lblS2_3", "Sensor 2-3", ""},
+            {"btnRefresh", "Refresh Settings", ""}};
+        for (const auto& [name, text, tip] : expected) {
+            QWidget* widget = w->findChild<QWidget*>(QLatin1String(name));
+            QVERIFY2(widget, name);
+            QCOMPARE(widget->property("text").toString() + u'|' + widget->toolTip(),
+                     QString::fromUtf8(text) + u'|' + QString::fromUtf8(tip));
         }
     }
 
