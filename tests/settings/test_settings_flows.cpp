@@ -165,6 +165,9 @@ class TestSettingsFlows : public QObject {
             QCOMPARE(widget->property("text").toString() + u'|' + widget->toolTip(),
                      QString::fromUtf8(text) + u'|' + QString::fromUtf8(tip));
         }
+        // Sensor 1's heading stands in sensor 1's column, left of sensor 2's.
+        QVERIFY(w->findChild<QWidget*>("label")->x() <
+                w->findChild<QWidget*>("rawdata2_Label")->x());
     }
 
     // Save writes the selected profiles' coefficients as the user left them, and no others.
