@@ -4,7 +4,6 @@
 #include "widgets/twips.h"
 
 #include <QFont>
-#include <QIcon>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
@@ -31,7 +30,7 @@ frmAbout::frmAbout(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("frmAbout"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QString());
-    setWindowIcon(QIcon(QStringLiteral(":/icons/kelvano.png")));
+    setWindowIcon(programIcon());
     setFixedSize(twips(0, 0, 3630, 4050).size());
 
     // The whole window, labels included, stands on white.

@@ -3,7 +3,8 @@
 
 #include <QFile>
 #include <QFontDatabase>
-#include <QIcon>
+#include <QImageReader>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -15,6 +16,15 @@ void initShellResources() {
         return true;
     }();
     (void)registered;
+}
+
+QIcon programIcon() {
+    initShellResources();
+    // Read as the PNG it is: a reader left to find out the format itself
+    // loads every image plugin to ask each one, which costs start-up time.
+    QImageReader reader(QStringLiteral(":/icons/kelvano.png"), "png");
+    reader.setAutoDetectImageFormat(false);
+    return QIcon(QPixmap::fromImage(reader.read()));
 }
 
 QString frmHelp::readMeText() {
@@ -33,7 +43,7 @@ frmHelp::frmHelp(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("frmHelp"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Kelvano ReadMe"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/kelvano.png")));
+    setWindowIcon(programIcon());
     setFixedSize(twips(0, 0, 8025, 7395).size());
 
     txtFile = new QPlainTextEdit(this);

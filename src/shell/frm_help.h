@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QString>
 #include <QWidget>
 
@@ -26,3 +27,6 @@ class frmHelp : public QWidget {
 // Registers the shell's compiled-in resources (icons, ReadMe). Safe to call
 // more than once; the windows call it themselves.
 void initShellResources();
+
+// The program's icon, for its windows and the tray.
+QIcon programIcon();

@@ -14,7 +14,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
-#include <QIcon>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -48,7 +47,7 @@ frmTemp1::frmTemp1(std::unique_ptr<GamePortSource> source, QWidget* parent)
     initShellResources();
     setObjectName(QStringLiteral("frmTemp1"));
     setWindowTitle(tr("Kelvano"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/kelvano.png")));
+    setWindowIcon(programIcon());
     setFont(designFont(8.25));
 
     auto* client = new QWidget(this);
