@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QMenu>
 #include <QPointer>
+#include <QTimer>
 
 namespace iconModule {
 namespace {
@@ -13,6 +14,19 @@ QPointer<QMenu> popup;
 QSystemTrayIcon* icon = nullptr; // only where the desktop has a notification area
 QString tipText;
 bool installed = false;
+
+// Asking the desktop for its notification area can take a while (a D-Bus
+// round trip, longer where no session bus answers), so the icon itself is put
+// up once the event loop runs, after the main window has shown.
+void showIcon() {
+    if (!installed || icon || !mainWindow || !QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    icon = new QSystemTrayIcon(mainWindow->windowIcon(), mainWindow);
+    icon->setContextMenu(popup);
+    icon->setToolTip(tipText);
+    QObject::connect(icon, &QSystemTrayIcon::activated, icon, &TrayActivated);
+    icon->show();
+}
 } // namespace
 
 void AddTrayIcon(frmTemp1* window, QMenu* menu) {
@@ -20,12 +34,7 @@ void AddTrayIcon(frmTemp1* window, QMenu* menu) {
     mainWindow = window;
     popup = menu;
     installed = true;
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return;
-    icon = new QSystemTrayIcon(window->windowIcon(), window);
-    icon->setContextMenu(menu);
-    QObject::connect(icon, &QSystemTrayIcon::activated, icon, &TrayActivated);
-    icon->show();
+    QTimer::singleShot(0, window, &showIcon);
 }
 
 void SetTrayIconTip(const QString& tip) {
