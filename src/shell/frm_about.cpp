@@ -1,6 +1,7 @@
 #include "frm_about.h"
 
 #include "frm_help.h"
+#include "widgets/design_font.h"
 #include "widgets/twips.h"
 
 #include <QFont>
@@ -29,7 +30,9 @@ frmAbout::frmAbout(QWidget* parent) : QWidget(parent, Qt::Window) {
     initShellResources();
     setObjectName(QStringLiteral("frmAbout"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QString());
+    // No caption. Qt hands the window manager the program's name for an empty
+    // title, so the title is a single blank.
+    setWindowTitle(QStringLiteral(" "));
     setWindowIcon(programIcon());
     setFixedSize(twips(0, 0, 3630, 4050).size());
 
@@ -51,15 +54,10 @@ frmAbout::frmAbout(QWidget* parent) : QWidget(parent, Qt::Window) {
     Image1->setScaledContents(true);
     Image1->setPixmap(QPixmap(QStringLiteral(":/icons/logo.png")));
 
-    // The name in a display face; the first family found is used, otherwise a
-    // plain sans-serif face of the same size.
     Label1 = makeLabel(this, "Label1", QStringLiteral("Kelvano"), twips(840, 1080, 1935, 495));
-    QFont display;
-    display.setFamilies({QStringLiteral("Broadband ICG"), QStringLiteral("URW Gothic"),
-                         QStringLiteral("Century Gothic")});
-    display.setStyleHint(QFont::SansSerif);
-    display.setPointSizeF(20.25);
-    Label1->setFont(display);
+    Label1->setFont(displayFont({QStringLiteral("Broadband ICG"), QStringLiteral("URW Gothic"),
+                                 QStringLiteral("Century Gothic")},
+                                20.25));
     Label1->setWordWrap(false);
     setTextColour(Label1, QColor(128, 128, 255));
 

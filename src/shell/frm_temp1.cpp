@@ -24,12 +24,12 @@ namespace {
 // The layout is designed in 96-dpi pixels (15 twips each); Qt scales it on
 // high-dpi screens.
 
-QPushButton* closeButton(QWidget* parent, const char* name, const QString& caption,
-                         QRect geometry) {
+QPushButton* closeButton(QWidget* parent, const char* name, const QString& caption, QRect geometry,
+                         const QFont& font) {
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(QLatin1String(name));
     b->setGeometry(geometry);
-    b->setFont(designFont(9.75, true));
+    b->setFont(font);
     return b;
 }
 
@@ -104,14 +104,19 @@ void frmTemp1::buildLogPanel(QWidget* client) {
     log_ = new LogPanel(client, [this] {
         return std::array<int16_t, 2>{cycle_.readout(1).shown, cycle_.readout(2).shown};
     });
-    btnLogClose = closeButton(client, "btnLogClose", QStringLiteral("^"), {184, 96, 17, 25});
+    btnLogClose =
+        closeButton(client, "btnLogClose", QStringLiteral("^"), {184, 96, 17, 25},
+                    displayFont({QStringLiteral("BankGothic Lt BT"), QStringLiteral("Bank Gothic"),
+                                 QStringLiteral("URW Gothic"), QStringLiteral("Century Gothic")},
+                                9.75, true));
     connect(btnLogClose, &QPushButton::clicked, this, [this] { setSize(Size::Compact); });
 }
 
 void frmTemp1::buildSetupFrame(QWidget* client) {
     Line2 = line(client, "Line2", {207, 0, 2, 224}, QFrame::VLine);
     Line3 = line(client, "Line3", {399, 24, 2, 200}, QFrame::VLine);
-    btnClose = closeButton(client, "btnClose", QStringLiteral("<"), {216, 8, 17, 25});
+    btnClose = closeButton(client, "btnClose", QStringLiteral("<"), {216, 8, 17, 25},
+                           designFont(9.75, true));
     connect(btnClose, &QPushButton::clicked, this, [this] { setSize(Size::Compact); });
     lbl_setup_close = label(client, "lbl_setup_close", tr("Close"), {236, 12, 40, 17});
     lbl_setup_title = label(client, "lbl_setup_title", tr("Choose Settings for both Thermistors"),

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QString>
+#include <QStringList>
 
 // The windows' designed face, or the nearest one the machine has, at a given
 // size.
@@ -11,6 +12,17 @@ inline QFont designFont(double points, bool bold = false) {
                                 QStringLiteral("Arial"), QStringLiteral("Helvetica"),
                                 QStringLiteral("DejaVu Sans")});
     QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+// A display face for a title or a sign: the first of the families that the
+// machine has, otherwise a plain sans-serif face of the same size.
+inline QFont displayFont(const QStringList& families, double points, bool bold = false) {
+    QFont font;
+    font.setFamilies(families);
+    font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;
