@@ -26,9 +26,9 @@ LogPanel::LogPanel(QWidget* client, ShownValues shownValues)
     Option2->setText(tr("stop"));
     Option2->setChecked(true);
     Label3 = label(client, "Label3", tr("Logging Interval"), {48, 168, 113, 17});
-    cboTimer = place<QComboBox>(client, "cboTimer", {48, 188, 113, 22});
+    cboTimer = place<QComboBox>(client, "cboTimer", {48, 192, 113, 22});
     showPlaceholderAsText(cboTimer, tr("1 Second"));
-    Line4 = line(client, "Line4", {24, 231, 153, 2}, QFrame::HLine);
+    Line4 = line(client, "Line4", {24, 232, 153, 2}, QFrame::HLine);
 
     // Rows are due at start + k × interval; a precise timer keeps them there
     // instead of letting each row slip a little later than the one before.

@@ -97,7 +97,7 @@ void frmTemp1::buildReadout(QWidget* client) {
     }
     status = label(client, "status", PortStatus().text(), {0, 64, 200, 17});
     status->setIndent(2);
-    Line1 = line(client, "Line1", {24, 87, 153, 2}, QFrame::HLine);
+    Line1 = line(client, "Line1", {24, 88, 153, 2}, QFrame::HLine);
 }
 
 void frmTemp1::buildLogPanel(QWidget* client) {
@@ -113,14 +113,14 @@ void frmTemp1::buildLogPanel(QWidget* client) {
 }
 
 void frmTemp1::buildSetupFrame(QWidget* client) {
-    Line2 = line(client, "Line2", {207, 0, 2, 224}, QFrame::VLine);
-    Line3 = line(client, "Line3", {399, 24, 2, 200}, QFrame::VLine);
+    Line2 = line(client, "Line2", {208, 0, 2, 225}, QFrame::VLine);
+    Line3 = line(client, "Line3", {400, 24, 2, 201}, QFrame::VLine);
     btnClose = closeButton(client, "btnClose", QStringLiteral("<"), {216, 8, 17, 25},
                            designFont(9.75, true));
     connect(btnClose, &QPushButton::clicked, this, [this] { setSize(Size::Compact); });
-    lbl_setup_close = label(client, "lbl_setup_close", tr("Close"), {236, 12, 40, 17});
+    lbl_setup_close = label(client, "lbl_setup_close", tr("Close"), {232, 8, 40, 17});
     lbl_setup_title = label(client, "lbl_setup_title", tr("Choose Settings for both Thermistors"),
-                            {296, 4, 260, 17});
+                            {296, 0, 260, 17});
     lbl_setup_title->setFont(designFont(8.25, true));
 }
 
