@@ -27,8 +27,3 @@ inline QString entries(const QComboBox* chooser) {
         list << chooser->itemText(i);
     return list.join(QLatin1Char(','));
 }
-
-// A readout text, for example "22°C".
-inline QString deg(int value, char unit) {
-    return QString::number(value) + QChar(0x00B0) + QLatin1Char(unit);
-}
