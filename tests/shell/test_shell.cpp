@@ -1,7 +1,10 @@
-// The program's start, the main window's layout, sizes and menus, the tray icon, and the end.
+// The program's start, the main window's layout, sizes and menus, the tray icon, the About and
+// ReadMe windows, and the end.
 
 #include "program.h"
 #include "settings/setup_panel.h"
+#include "shell/frm_about.h"
+#include "shell/frm_help.h"
 #include "shell/icon_module.h"
 #include "widgets/message_box.h"
 #include "window_support.h"
@@ -10,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -123,18 +127,15 @@ class TestShell : public QObject {
         const ShownWindows shown;
         Dialogs::setNextAnswer(QMessageBox::Ok);
         const int boxes = Dialogs::boxesShown();
-        QCOMPARE(runUntilEnd(3000,
-                             [&] {
-                                 return runProgram({"kelvano", "--replay", replay->fileName()});
-                             }),
-                 1);
+        const auto run = [&] { return runProgram({"kelvano", "--replay", replay->fileName()}); };
+        QCOMPARE(runUntilEnd(3000, run), 1);
         QCOMPARE(shown.count, 0);
         QCOMPARE(Dialogs::boxesShown(), boxes + 1);
         const Dialogs::Box& box = Dialogs::lastBox();
-        QCOMPARE(box.title + u'|' + box.text,
-                 QStringLiteral("Kelvano|Couldn't detect the Sensors. "
-                                "Make sure gameport driver is installed."));
-        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(box.title + u'|' + box.text + u'|' + QString::number(box.buttons),
+                 QStringLiteral("Kelvano|Couldn't detect the Sensors. Make sure gameport driver is "
+                                "installed.|%1")
+                     .arg(QMessageBox::Ok));
         QVERIFY(!iconModule::isInstalled());
     }
 
@@ -172,13 +173,9 @@ class TestShell : public QObject {
             const QRect g = control->geometry();
             const bool line = field[0].startsWith(QLatin1String("Line"));
             const bool across = g.width() > g.height();
-            const int px[] = {g.left(), g.top(),
-                              !line    ? g.width()
-                              : across ? g.right()
-                                       : g.left(),
-                              !line    ? g.height()
-                              : across ? g.top()
-                                       : g.bottom()};
+            const QPoint end = across ? QPoint(g.right(), g.top()) : QPoint(g.left(), g.bottom());
+            const int px[] = {g.left(), g.top(), line ? end.x() : g.width(),
+                              line ? end.y() : g.height()};
             for (int i = 0; i < 4; ++i)
                 QVERIFY2(field[i + 1] == u'-' || px[i] == field[i + 1].toInt() / 15,
                          qPrintable(QStringLiteral("%1: %2 px at %3").arg(row).arg(px[i]).arg(i)));
@@ -311,6 +308,54 @@ class TestShell : public QObject {
         QCOMPARE(runUntilEnd(500), 99); // still running
         QCOMPARE(openWindows().size(), 1);
         QCOMPARE(openWindows().first()->windowTitle(), QStringLiteral("Kelvano ReadMe"));
+    }
+
+    // The About and ReadMe windows: what they show, and that Close closes (and frees) each.
+    void aboutAndReadMeShowTheirTexts() {
+        frmAbout about;
+        // No caption: a blank title, since for an empty one the platform shows the program's name.
+        QVERIFY(!about.windowTitle().isEmpty() && about.windowTitle().trimmed().isEmpty());
+        QCOMPARE(about.Label1->text() + u'|' + about.Label6->text(),
+                 QStringLiteral("Kelvano|Version 1.0 beta"));
+        QVERIFY(!about.Image1->pixmap().isNull());
+
+        frmHelp help;
+        QCOMPARE(help.windowTitle(), QStringLiteral("Kelvano ReadMe"));
+        QVERIFY(help.txtFile->isReadOnly());
+        // The title, then every heading in order; from the third on, each is framed above and below
+        // by asterisks exactly as long as the heading. The messages the program shows are quoted
+        // exactly.
+        const QString text = help.txtFile->toPlainText();
+        const QStringList lines = text.split(u'\n');
+        const QStringList headings = {
+            "Kelvano",       "Hardware Setup", "Windows 95/98 Driver Setup",
+            "Linux Setup",   "Kelvano Setup",  "Setting the Temperature Coefficients",
+            "Logging",       "Registry",       "Graph",
+            "Error Messages"};
+        qsizetype at = -1;
+        for (int h = 0; h < headings.size(); ++h) {
+            at = lines.indexOf(headings[h], at + 1);
+            QVERIFY2(at >= 0, qPrintable(headings[h]));
+            const QString stars(headings[h].size(), u'*');
+            QVERIFY2(h < 2 || (lines.value(at - 1) == stars && lines.value(at + 1) == stars),
+                     qPrintable(headings[h]));
+        }
+        for (const char* message :
+             {"\"Couldn't detect the Sensors. Make sure gameport driver is installed.\"",
+              "\"port status: sensors connected\"", "\"port status: sensors unplugged\"",
+              "\"port status: sensor 1 unplugged\"", "\"port status: sensor 2 unplugged\"",
+              "\"port status: joyGetPosEx error, rc = <code>\""})
+            QVERIFY2(text.contains(QString::fromUtf8(message)), message);
+    }
+
+    void closeDeletesAboutAndReadMe() {
+        for (QWidget* window : std::initializer_list<QWidget*>{new frmAbout, new frmHelp}) {
+            const QPointer<QWidget> alive = window;
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            QTest::mouseClick(window->findChild<QPushButton*>(), Qt::LeftButton); // its only button
+            QTRY_VERIFY(alive.isNull());
+        }
     }
 
     // Editing keys in a text field belong to the field, not to the menu.
