@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
 
@@ -52,13 +51,13 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text,
 }
 } // namespace
 
-frmGraph::frmGraph(GraphValues values, QWidget* parent)
+frmGraph::frmGraph(GraphValues values, const QIcon& icon, QWidget* parent)
     : QWidget(parent, Qt::Window), values_(std::move(values)),
       chart_(QGuiApplication::palette().color(QPalette::Window)) {
     setObjectName(QStringLiteral("frmGraph"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Kelvano graph"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/kelvano.png")));
+    setWindowIcon(icon);
     setFixedSize(twips(0, 0, 7470, 4650).size());
     setFont(designFont(8.25));
 
@@ -88,7 +87,7 @@ frmGraph::frmGraph(GraphValues values, QWidget* parent)
     Label1->setWordWrap(true);
 
     Picture2 = makeLabel(this, QStringLiteral("Picture2"), QString(), twips(6600, 3960, 615, 495));
-    Picture2->setPixmap(QPixmap(QStringLiteral(":/icons/kelvano.png")));
+    Picture2->setPixmap(icon.pixmap(32, 32));
 
     btnG_Close = new QPushButton(QStringLiteral("Close"), this);
     btnG_Close->setObjectName(QStringLiteral("btnG_Close"));

@@ -8,6 +8,7 @@
 #include <functional>
 
 class QFrame;
+class QIcon;
 class QLabel;
 class QPushButton;
 class QTimer;
@@ -22,7 +23,8 @@ class frmGraph : public QWidget {
     // Returns the current graph value texts, sensor 1 first.
     using GraphValues = std::function<std::array<QString, 2>()>;
 
-    explicit frmGraph(GraphValues values, QWidget* parent = nullptr);
+    // icon is the program's icon, shown in the title bar and beside the legend.
+    frmGraph(GraphValues values, const QIcon& icon, QWidget* parent = nullptr);
 
     // One second of the chart.
     void Timer1_Timer();

@@ -273,11 +273,13 @@ void frmTemp1::openGraph() {
     // window; should they go first, the graph keeps plotting the last texts.
     const std::array<QPointer<QLabel>, 2> labels = {lblG1, lblG2};
     showOnce(graph_, [labels] {
-        return new frmGraph([labels, last = std::array<QString, 2>()]() mutable {
-            if (labels[0] && labels[1])
-                last = {labels[0]->text(), labels[1]->text()};
-            return last;
-        });
+        return new frmGraph(
+            [labels, last = std::array<QString, 2>()]() mutable {
+                if (labels[0] && labels[1])
+                    last = {labels[0]->text(), labels[1]->text()};
+                return last;
+            },
+            programIcon());
     });
 }
 
