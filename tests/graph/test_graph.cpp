@@ -138,6 +138,17 @@ void TestGraph::oneWindowThatMainWindowOpensAndExitCloses() {
     QPointer<frmGraph> graph = graphWindow();
     QVERIFY(graph && graph->isVisible());
     QCOMPARE(graph->windowTitle(), QStringLiteral("Kelvano graph"));
+    QVERIFY(!graph->windowIcon().isNull() && !graph->Picture2->pixmap().isNull());
+    QVERIFY(graph->Timer1->isActive() && graph->Timer1->interval() == 1000);
+    QStringList scale;
+    for (const QLabel* label : graph->scaleLabels)
+        scale << label->objectName() + u'=' + label->text();
+    QCOMPARE(
+        scale.join(u'|'),
+        QString::fromUtf8("Label10= 175°F / 79.4°C|Label9= 150°F / 65.6°C|Label8= 125°F / "
+                          "51.7°C|Label7= 100°F / 37.8°C|Label6=  75°F / 23.9°C|Label5=  "
+                          "50°F / 10°C|Label4=  25°F / -3.9°C|Label3= 0°F / -17.8|Label2=-25°F "
+                          "/ -31.7°C"));
     QCOMPARE(shown(graph), empty);
     w->lblG1->setText(QStringLiteral("71.6"));
     w->lblG2->setText(QStringLiteral("33.8"));
