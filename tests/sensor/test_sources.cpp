@@ -123,4 +123,13 @@ TEST(DemoSource, BelievableSlowlyChangingTemperatures) {
         EXPECT_NEAR(sum / 1800.0, average[sensor - 1], 0.3);
         EXPECT_GE(seen.size(), 5u);
     }
+    // The same start second gives the same readings, as recorded once.
+    const std::tuple<unsigned, uint32_t, uint32_t> recorded[] = {
+        {0, 3319, 29408}, {150, 3130, 29820}, {400, 3555, 37189}, {777, 3025, 32736}};
+    for (const auto& [start, x, y] : recorded) {
+        DemoSource demo(start);
+        PortReading r;
+        demo.readAxes(r);
+        EXPECT_EQ(std::pair(r.x, r.y), std::pair(x, y)) << start;
+    }
 }

@@ -108,6 +108,17 @@ TEST_F(Store, ValuesThatAreNotPlainTextAreNotStored) {
     EXPECT_LT(timer.elapsed(), 1000);
     ASSERT_TRUE(store.SaveSetting("Settings", "new", "1"));
     EXPECT_EQ(bytes(), text.insert(text.indexOf("v0="), "new=\"1\"\n") + '\n');
+
+    std::mt19937 random(3); // random bytes read quickly, as texts or as nothing
+    for (int round = 0; round < 20; ++round) {
+        QByteArray noise(int(random() % 400), 0);
+        for (char& byte : noise)
+            byte = char(random());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("[Settings]\nk=" + noise) > 0);
+        f.close();
+        store.GetAllSettings("Settings");
+    }
+    EXPECT_LT(timer.elapsed(), 2000);
 }
 
 TEST_F(Store, ListsAndDeletesValuesAndSections) {
