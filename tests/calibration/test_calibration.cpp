@@ -1,0 +1,105 @@
+// The calibration assistant: the coefficient solver.
+
+#include "calibration/coefficient_solver.h"
+
+#include <QtTest>
+#include <cmath>
+
+namespace {
+// "10:5203 0:7903" as reference points.
+std::vector<ReferencePoint> points(const QString& text) {
+    std::vector<ReferencePoint> list;
+    for (const QString& point : text.split(u' ', Qt::SkipEmptyParts))
+        list.push_back({point.section(u':', 0, 0).toDouble(), point.section(u':', 1).toDouble()});
+    return list;
+}
+} // namespace
+
+class TestCalibration : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    // Temperatures that known coefficients give at three raw values, in °C and in °F, bring
+    // back those coefficients; a negative one that keeps the curve falling comes with a note.
+    void recoversKnownCoefficients_data() {
+        QTest::addColumn<QStringList>("known");
+        QTest::addColumn<QString>("raws");
+        QTest::addColumn<QString>("note");
+        const Coefficients one = initialCoefficients(1), two = initialCoefficients(2);
+        QTest::newRow("sensor 1") << QStringList{one.a, one.b, one.c} << "8000 3000 20000"
+                                  << "";
+        QTest::newRow("sensor 2") << QStringList{two.a, two.b, two.c} << "10000 31036 65535"
+                                  << "";
+        QTest::newRow("negative A") << QStringList{"-1e-3", "5e-4", "1e-7"} << "4000 30000 9000"
+                                    << "A (-1.000000000e-03) is negative";
+    }
+    void recoversKnownCoefficients() {
+        QFETCH(QStringList, known);
+        QFETCH(QString, raws);
+        QFETCH(QString, note);
+        const Coefficients k{known[0], known[1], known[2]};
+        for (const auto unit : {TemperatureUnit::Celsius, TemperatureUnit::Fahrenheit}) {
+            std::vector<ReferencePoint> given;
+            for (const QString& raw : raws.split(u' '))
+                given.push_back({*temperatureAt(k, raw.toDouble(), unit), raw.toDouble()});
+            const CalibrationResult solved = solveSteinhartHart(given, unit);
+            QCOMPARE(solved.error, QString());
+            const double found[] = {solved.a, solved.b, solved.c};
+            for (int i = 0; i < 3; ++i) {
+                const double expected = known[i].toDouble();
+                QVERIFY2(std::abs(found[i] - expected) <= 1e-9 * std::abs(expected),
+                         qPrintable(QString::number(found[i], 'g', 17)));
+            }
+            const Coefficients texts = solved.texts();
+            QCOMPARE(QStringList({texts.a, texts.b, texts.c}),
+                     QStringList({coefficientText(known[0].toDouble()),
+                                  coefficientText(known[1].toDouble()),
+                                  coefficientText(known[2].toDouble())}));
+            QCOMPARE(solved.note.section(u':', 0, 0), note);
+        }
+        QCOMPARE(coefficientText(2.3e-7), QStringLiteral("2.300000000e-07"));
+    }
+
+    // Points that cannot be calibrated with get a message that says why, and no coefficients.
+    void badPointsAreRefused_data() {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<bool>("fahrenheit");
+        QTest::addColumn<QString>("message");
+        const auto row = [](const char* name, const char* given, const char* message,
+                            bool fahrenheit = false) {
+            QTest::newRow(name) << given << fahrenheit << QString::fromUtf8(message);
+        };
+        row("two points", "10:5000 0:8000", "value; 2 given.");
+        row("raw 0", "10:0 0:8000 -10:12000", "A raw value of 0 means the sensor reads as");
+        row("raw below 1", "10:0.5 0:8000 -10:12000", "A raw value of 0.5 is below 1,");
+        row("raw above the port", "10:5000 0:8000 -10:65536",
+            "A raw value of 65536 is above 65535,");
+        row("below absolute zero", "10:5000 -300:8000 -310:12000",
+            "-300°C is not above absolute zero (-273.15°C).");
+        row("absolute zero", "10:5000 0:8000 -273.15:12000",
+            "-273.15°C is not above absolute zero (-273.15°C).");
+        row("below absolute zero in °F", "50:5000 -460:8000 -470:12000",
+            "-460°F is not above absolute zero (-459.67°F).", true);
+        row("same raw value", "10:5000 0:8000 -10:5000",
+            "Two points have the same raw value, 5000;");
+        row("same temperature", "10:5000 0:8000 10:12000",
+            "Two points have the same temperature, 10°C;");
+        row("warmer as raw grows", "10:5000 -10:12000 20:8000",
+            "but 20°C at raw 8000 is warmer than 10°C at raw 5000.");
+        row("curve turns back, C negative", "30:1000 19.9:60000 20:2000",
+            "turns back between raw 1000 and 60000: C (-1.550967805e-06) is negative,");
+        row("curve turns back, B negative", "30:1000 29.9:1500 0:60000",
+            "turns back between raw 1000 and 60000: B (-1.372236976e-04) is negative,");
+    }
+    void badPointsAreRefused() {
+        QFETCH(QString, given);
+        QFETCH(bool, fahrenheit);
+        QFETCH(QString, message);
+        const auto unit = fahrenheit ? TemperatureUnit::Fahrenheit : TemperatureUnit::Celsius;
+        const CalibrationResult solved = solveSteinhartHart(points(given), unit);
+        QVERIFY2(solved.error.contains(message), qPrintable(solved.error));
+        QCOMPARE(solved.texts().a + solved.note, QStringLiteral("0.000000000e+00"));
+    }
+};
+
+QTEST_MAIN(TestCalibration)
+#include "test_calibration.moc"
