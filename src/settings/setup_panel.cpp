@@ -133,6 +133,12 @@ void SetupPanel::buildColumn(int s, QWidget* client) {
 
     c.coefLabel = label(client, numbered("coef%1_Label", s), tr("Setup Coefficients"));
     c.coefLabel->setGeometry(24 + 192 * s, 130, 120, 17);
+    c.btnCalibrate = make<QPushButton>(client, numbered("btnCalibrate%1", s));
+    c.btnCalibrate->setGeometry(24 + 192 * s + 102, 128, 74, 20);
+    c.btnCalibrate->setText(tr("Calibrate…"));
+    c.btnCalibrate->setToolTip(tr("Work out A, B and C from three reference readings."));
+    connect(c.btnCalibrate, &QPushButton::clicked, this,
+            [this, s] { Q_EMIT calibrateRequested(s); });
     const Coefficients initial = initialCoefficients(s);
     const QString texts[] = {initial.a, initial.b, initial.c};
     for (int i = 0; i < 3; ++i) {

@@ -32,6 +32,7 @@ class SetupPanel : public QObject {
         QRadioButton* opC = nullptr;
         QRadioButton* opF = nullptr;
         QLabel* coefLabel = nullptr;
+        QPushButton* btnCalibrate = nullptr; // beside the coefficient heading
         std::array<QLabel*, 3> coefLabels{};
         std::array<QLineEdit*, 3> coefText{}; // A, B, C
         QLabel* rawLabel = nullptr;
@@ -77,6 +78,11 @@ class SetupPanel : public QObject {
     QPushButton* btnRefresh = nullptr;
     QPushButton* btnDelete = nullptr;
     QLabel* Label5 = nullptr;
+
+  Q_SIGNALS:
+    // A sensor's "Calibrate…" button was pressed; the window that owns the
+    // panel opens the calibration assistant.
+    void calibrateRequested(int sensor);
 
   private:
     void buildColumn(int sensor, QWidget* client);

@@ -1,5 +1,6 @@
 #include "frm_temp1.h"
 
+#include "calibration/calibration_dialog.h"
 #include "graph/frm_graph.h"
 #include "logging/log_panel.h"
 #include "settings/cl_kelvano.h"
@@ -15,6 +16,7 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
@@ -58,6 +60,7 @@ frmTemp1::frmTemp1(std::unique_ptr<GamePortSource> source, QWidget* parent)
     buildSetupFrame(client);
     setup_ = new SetupPanel(client);
     setup_->setIntervalChooser(log_->cboTimer);
+    connect(setup_, &SetupPanel::calibrateRequested, this, &frmTemp1::openCalibration);
 
     // Hidden holders, below the largest window size and never shown.
     lblG1 = label(client, "lblG1", QStringLiteral("x"), {0, 368, 60, 17});
@@ -224,6 +227,7 @@ bool frmTemp1::Form_Load() {
 void frmTemp1::Timer1_Timer() {
     cycle_.tick(*source_, {setup_->channelInput(1), setup_->channelInput(2)});
     showDisplays();
+    feedCalibration();
 }
 
 void frmTemp1::showDisplays() {
@@ -281,6 +285,46 @@ void frmTemp1::openGraph() {
             },
             programIcon());
     });
+}
+
+namespace {
+TemperatureUnit unitOf(const ChannelSettings& codes) {
+    return codes.unit == QLatin1String("C") ? TemperatureUnit::Celsius
+                                            : TemperatureUnit::Fahrenheit;
+}
+} // namespace
+
+void frmTemp1::openCalibration(int sensor) {
+    QPointer<CalibrationDialog>& dialog = calibration_[sensor - 1];
+    showOnce(dialog, [this, sensor] {
+        auto* made = new CalibrationDialog(sensor, this);
+        connect(made, &CalibrationDialog::useCoefficients, this,
+                [this, sensor](const Coefficients& k) {
+                    const auto& fields = setup_->column(sensor).coefText;
+                    fields[0]->setText(k.a);
+                    fields[1]->setText(k.b);
+                    fields[2]->setText(k.c);
+                });
+        return made;
+    });
+    dialog->setUnit(unitOf(setup_->column(sensor).codes));
+}
+
+CalibrationDialog* frmTemp1::calibration(int sensor) const {
+    return calibration_[sensor - 1];
+}
+
+// An assistant, open or not, follows its sensor's unit and raw value; only a
+// read that succeeded gives a raw value to capture.
+void frmTemp1::feedCalibration() {
+    const bool read = cycle_.reading().result == PortCode::Ok;
+    for (int s = 1; s <= 2; ++s) {
+        CalibrationDialog* dialog = calibration_[s - 1];
+        if (!dialog)
+            continue;
+        dialog->setUnit(unitOf(setup_->column(s).codes));
+        dialog->sample(read ? std::optional<uint32_t>(cycle_.readout(s).raw) : std::nullopt);
+    }
 }
 
 void frmTemp1::Form_Resize() {

@@ -13,6 +13,7 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QTimer;
+class CalibrationDialog;
 class LogPanel;
 class SetupPanel;
 class cl_Kelvano;
@@ -45,6 +46,9 @@ class frmTemp1 : public QMainWindow {
     void openAbout();
     void openReadMe();
     void openGraph();
+    // The calibration assistant of sensor 1 or 2; the same one all through the run.
+    void openCalibration(int sensor);
+    CalibrationDialog* calibration(int sensor) const;
 
     const SamplingCycle& cycle() const { return cycle_; }
     SetupPanel* setupPanel() const { return setup_; }
@@ -102,6 +106,7 @@ class frmTemp1 : public QMainWindow {
     void buildMenus();
     void Form_Resize();
     void showDisplays();
+    void feedCalibration();
 
     std::unique_ptr<GamePortSource> source_;
     SamplingCycle cycle_;
@@ -111,4 +116,5 @@ class frmTemp1 : public QMainWindow {
     QPointer<frmAbout> about_;
     QPointer<frmHelp> help_;
     QPointer<frmGraph> graph_;
+    std::array<QPointer<CalibrationDialog>, 2> calibration_;
 };

@@ -1,7 +1,16 @@
-// The calibration assistant: the coefficient solver.
+// The calibration assistant: the coefficient solver, and its dialog on a replayed port.
 
-#include "calibration/coefficient_solver.h"
+#include "calibration/calibration_dialog.h"
+#include "settings/setup_panel.h"
+#include "window_support.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
 
@@ -13,11 +22,30 @@ std::vector<ReferencePoint> points(const QString& text) {
         list.push_back({point.section(u':', 0, 0).toDouble(), point.section(u':', 1).toDouble()});
     return list;
 }
+
+// A table column as one text.
+QString column(const QTableWidget* table, int c) {
+    QStringList texts;
+    for (int r = 0; r < table->rowCount(); ++r)
+        texts << table->item(r, c)->text();
+    return texts.join(u' ');
+}
+
+void fill(CalibrationDialog* d, const QStringList& temperatures, const QStringList& raws) {
+    for (int i = 0; i < 3; ++i) {
+        d->rows[i].temperature->setText(temperatures.value(i));
+        d->rows[i].raw->setText(raws.value(i));
+    }
+}
 } // namespace
 
 class TestCalibration : public QObject {
     Q_OBJECT
+    QTemporaryDir config;
+
   private Q_SLOTS:
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit()); }
+
     // Temperatures that known coefficients give at three raw values, in °C and in °F, bring
     // back those coefficients; a negative one that keeps the curve falling comes with a note.
     void recoversKnownCoefficients_data() {
@@ -98,6 +126,79 @@ class TestCalibration : public QObject {
         const CalibrationResult solved = solveSteinhartHart(points(given), unit);
         QVERIFY2(solved.error.contains(message), qPrintable(solved.error));
         QCOMPARE(solved.texts().a + solved.note, QStringLiteral("0.000000000e+00"));
+    }
+
+    // Capture averages the next ten raw values of a connected sensor; a failed read or a raw
+    // value of 0 does not count. The bar shows how far it is.
+    void captureAveragesTenRawValues() {
+        QByteArray script = "0 4000 31036\n167\n0 0 31036\n";
+        for (int x = 5000; x <= 5009; ++x)
+            script += "0 " + QByteArray::number(x) + " 31036\n";
+        script += "0 6000 31036\n";
+        auto w = loadedWindow(script.constData());
+        QVERIFY(w);
+        w->setupPanel()->column(1).btnCalibrate->click();
+        CalibrationDialog* d = w->findChild<CalibrationDialog*>("dlgCalibrate1");
+        QVERIFY(d && d->isVisible() && !d->isModal());
+        w->Timer1_Timer(); // 4000, before the capture
+        d->rows[1].capture->click();
+        for (int tick = 0; tick < 11; ++tick)
+            w->Timer1_Timer();
+        QCOMPARE(d->rows[1].raw->text() + u'|' + d->rows[1].progress->text(), "|9/10");
+        QVERIFY(d->rows[1].progress->isVisible());
+        QCOMPARE(d->lblRawNow->text(), "Raw value now: 5008");
+        w->Timer1_Timer();
+        QCOMPARE(d->rows[1].raw->text() + u'|' + d->rows[1].capture->text(), "5004.5|Capture");
+        QVERIFY(!d->rows[1].progress->isVisible());
+        w->Timer1_Timer();
+        QCOMPARE(d->rows[1].raw->text(), "5004.5");
+    }
+
+    // From three points in °C to the sensor's fields and its readout; the points stay when the
+    // dialog is closed and opened again, and follow the sensor's unit.
+    void calculateAndUseThese() {
+        auto w = loadedWindow("0 5203 31036\n");
+        QVERIFY(w);
+        SetupPanel::Column& c = w->setupPanel()->column(1);
+        c.opC->click();
+        w->Timer1_Timer();
+        QCOMPARE(w->lblTemp1->text(), "10°C");
+        c.btnCalibrate->click();
+        CalibrationDialog* d = w->calibration(1);
+        fill(d, {"60.73", "", "10.04"}, {"3000", "", "31036"});
+        d->btnCalculate->click();
+        QVERIFY(d->lblMessage->text().contains("2 given"));
+        QVERIFY(!d->btnUse->isEnabled() && d->result[0]->text().isEmpty());
+        fill(d, {"60.73", "32.99", "10.04"}, {"3000", "10000", "31036"});
+        d->btnCalculate->click();
+        QVERIFY(d->btnUse->isEnabled());
+        // The coefficients give the reference temperatures back; the others lie between and
+        // beyond them on the curve.
+        QCOMPARE(column(d->tblCheck, 0), "1673 3000 5477 10000 17617 31036 55661");
+        QCOMPARE(column(d->tblCheck, 1), " 60.73  32.99  10.04 ");
+        QCOMPARE(column(d->tblCheck, 2), "75.67 60.73 46.38 32.99 21.17 10.04 -0.80");
+
+        d->btnUse->click();
+        QStringList fields;
+        for (int i = 0; i < 3; ++i)
+            fields << c.coefText[i]->text() + u'=' + d->result[i]->text();
+        QCOMPARE(fields.join(u' '),
+                 "1.354405326e-03=1.354405326e-03 1.966388621e-04=1.966388621e-04 "
+                 "1.292218982e-07=1.292218982e-07");
+        QCOMPARE(w->lblTemp1->text(), "10°C");
+        w->Timer1_Timer();
+        QCOMPARE(w->lblTemp1->text(), "48°C");
+
+        d->btnClose->click();
+        QVERIFY(!d->isVisible());
+        c.opF->click();
+        w->Timer1_Timer();
+        c.btnCalibrate->click();
+        QCOMPARE(w->calibration(1), d);
+        QVERIFY(d->isVisible());
+        QCOMPARE(d->rows[0].temperature->text() + u' ' + d->rows[2].temperature->text() + u' ' +
+                     d->rows[2].raw->text() + u' ' + d->lblTemperature->text(),
+                 "141.314 50.072 31036 Reference (°F)");
     }
 };
 
