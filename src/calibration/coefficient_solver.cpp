@@ -52,24 +52,30 @@ QString pointError(const ReferencePoint& p, TemperatureUnit unit) {
 
 // Why the points together cannot be used, or nothing; sorted by raw value.
 QString setError(const std::vector<ReferencePoint>& sorted, TemperatureUnit unit) {
-    for (size_t i = 0; i + 1 < sorted.size(); ++i)
-        if (sorted[i].raw == sorted[i + 1].raw)
-            return tr("Two points have the same raw value, %1; each point needs a raw value of "
-                      "its own.")
-                .arg(number(sorted[i].raw));
-    for (size_t i = 0; i < sorted.size(); ++i)
-        for (size_t j = i + 1; j < sorted.size(); ++j)
-            if (sorted[i].temperature == sorted[j].temperature)
-                return tr("Two points have the same temperature, %1; calibrate at three "
-                          "different temperatures.")
-                    .arg(temperatureText(sorted[i].temperature, unit));
-    for (size_t i = 0; i + 1 < sorted.size(); ++i)
-        if (sorted[i + 1].temperature > sorted[i].temperature)
-            return tr("The temperature must fall as the raw value grows, but %1 at raw %2 is "
-                      "warmer than %3 at raw %4. Check that each temperature stands beside its "
-                      "own raw value.")
-                .arg(temperatureText(sorted[i + 1].temperature, unit), number(sorted[i + 1].raw),
-                     temperatureText(sorted[i].temperature, unit), number(sorted[i].raw));
+    using Pair = const ReferencePoint&;
+    const auto sameRaw = std::adjacent_find(sorted.begin(), sorted.end(),
+                                            [](Pair l, Pair r) { return l.raw == r.raw; });
+    if (sameRaw != sorted.end())
+        return tr("Two points have the same raw value, %1; each point needs a raw value of its "
+                  "own.")
+            .arg(number(sameRaw->raw));
+    std::vector<double> temperatures;
+    for (const ReferencePoint& p : sorted)
+        temperatures.push_back(p.temperature);
+    std::sort(temperatures.begin(), temperatures.end());
+    const auto sameTemperature = std::adjacent_find(temperatures.begin(), temperatures.end());
+    if (sameTemperature != temperatures.end())
+        return tr("Two points have the same temperature, %1; calibrate at three different "
+                  "temperatures.")
+            .arg(temperatureText(*sameTemperature, unit));
+    const auto warmer = std::adjacent_find(
+        sorted.begin(), sorted.end(), [](Pair l, Pair r) { return r.temperature > l.temperature; });
+    if (warmer != sorted.end())
+        return tr("The temperature must fall as the raw value grows, but %1 at raw %2 is warmer "
+                  "than %3 at raw %4. Check that each temperature stands beside its own raw "
+                  "value.")
+            .arg(temperatureText(warmer[1].temperature, unit), number(warmer[1].raw),
+                 temperatureText(warmer[0].temperature, unit), number(warmer[0].raw));
     return {};
 }
 

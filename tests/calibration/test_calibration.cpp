@@ -52,18 +52,23 @@ class TestCalibration : public QObject {
         QTest::addColumn<QStringList>("known");
         QTest::addColumn<QString>("raws");
         QTest::addColumn<QString>("note");
+        QTest::addColumn<QString>("check"); // the raw values the check table shows
         const Coefficients one = initialCoefficients(1), two = initialCoefficients(2);
         QTest::newRow("sensor 1") << QStringList{one.a, one.b, one.c} << "8000 3000 20000"
-                                  << "";
+                                  << ""
+                                  << "1867 3000 4899 8000 12649 20000 32137";
         QTest::newRow("sensor 2") << QStringList{two.a, two.b, two.c} << "10000 31036 65535"
-                                  << "";
+                                  << ""
+                                  << "6250 10000 17617 31036 45099 65535";
         QTest::newRow("negative A") << QStringList{"-1e-3", "5e-4", "1e-7"} << "4000 30000 9000"
-                                    << "A (-1.000000000e-03) is negative";
+                                    << "A (-1.000000000e-03) is negative"
+                                    << "2417 4000 6000 9000 16432 30000 49646";
     }
     void recoversKnownCoefficients() {
         QFETCH(QStringList, known);
         QFETCH(QString, raws);
         QFETCH(QString, note);
+        QFETCH(QString, check);
         const Coefficients k{known[0], known[1], known[2]};
         for (const auto unit : {TemperatureUnit::Celsius, TemperatureUnit::Fahrenheit}) {
             std::vector<ReferencePoint> given;
@@ -83,6 +88,10 @@ class TestCalibration : public QObject {
                                   coefficientText(known[1].toDouble()),
                                   coefficientText(known[2].toDouble())}));
             QCOMPARE(solved.note.section(u':', 0, 0), note);
+            QStringList raws;
+            for (const double raw : checkRawValues(given))
+                raws << QString::number(raw);
+            QCOMPARE(raws.join(u' '), check);
         }
         QCOMPARE(coefficientText(2.3e-7), QStringLiteral("2.300000000e-07"));
     }
@@ -98,7 +107,8 @@ class TestCalibration : public QObject {
         };
         row("two points", "10:5000 0:8000", "value; 2 given.");
         row("raw 0", "10:0 0:8000 -10:12000", "A raw value of 0 means the sensor reads as");
-        row("raw below 1", "10:0.5 0:8000 -10:12000", "A raw value of 0.5 is below 1,");
+        row("raw below 1", "10:0.12345678901 0:8000 -10:12000",
+            "A raw value of 0.123456789 is below 1,");
         row("raw above the port", "10:5000 0:8000 -10:65536",
             "A raw value of 65536 is above 65535,");
         row("below absolute zero", "10:5000 -300:8000 -310:12000",
