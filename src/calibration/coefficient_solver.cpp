@@ -171,7 +171,7 @@ std::optional<double> temperatureAt(const Coefficients& coefficients, double raw
     if (!a || !b || !c)
         return std::nullopt;
     // The conversion's own order of operations.
-    const double l = raw >= 1.0 ? std::log(raw) : 0.0;
+    const double l = std::log(raw);
     const double celsius = 1.0 / ((*b * l + *a) + *c * ((l * l) * l)) - kelvinOffset;
     if (!std::isfinite(celsius))
         return std::nullopt;

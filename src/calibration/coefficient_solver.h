@@ -43,9 +43,9 @@ QString coefficientText(double value);
 // "°C" or "°F".
 QString unitSign(TemperatureUnit unit);
 
-// The temperature, in unit, that coefficient texts give for a raw value, as
-// the conversion works it out but before its rounding to whole degrees;
-// nothing when they give none.
+// The temperature, in unit, that coefficient texts give for a raw value of 1
+// or more, as the conversion works it out but before its rounding to whole
+// degrees; nothing when they give none.
 std::optional<double> temperatureAt(const Coefficients& coefficients, double raw,
                                     TemperatureUnit unit);
 
