@@ -91,6 +91,9 @@ CalibrationDialog::CalibrationDialog(int sensor, QWidget* parent)
     connect(btnCalculate, &QPushButton::clicked, this, &CalibrationDialog::calculate);
     lblMessage = make<QLabel>(QStringLiteral("lblMessage"));
     lblMessage->setWordWrap(true);
+    // Room for the longest message, so that nothing below it moves or is squeezed.
+    lblMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblMessage->setMinimumHeight(3 * fontMetrics().lineSpacing());
 
     auto* coefficients = new QHBoxLayout;
     const char* const letters[] = {"A", "B", "C"};
@@ -110,9 +113,6 @@ CalibrationDialog::CalibrationDialog(int sensor, QWidget* parent)
     tblCheck->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     tblCheck->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     tblCheck->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    tblCheck->setFixedHeight(tblCheck->horizontalHeader()->sizeHint().height() +
-                             checkRows * tblCheck->verticalHeader()->defaultSectionSize() +
-                             2 * tblCheck->frameWidth());
 
     btnUse = make<QPushButton>(QStringLiteral("btnUse"));
     btnUse->setText(tr("Use these"));
@@ -142,6 +142,10 @@ CalibrationDialog::CalibrationDialog(int sensor, QWidget* parent)
     layout->addWidget(tblCheck);
     layout->addLayout(buttons);
     setMinimumWidth(440);
+    // Every row of the check table in view, measured in the dialog's face.
+    tblCheck->setFixedHeight(tblCheck->horizontalHeader()->sizeHint().height() +
+                             checkRows * tblCheck->verticalHeader()->defaultSectionSize() +
+                             2 * tblCheck->frameWidth());
 
     sample(std::nullopt);
     showUnit();
