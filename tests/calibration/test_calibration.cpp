@@ -84,7 +84,6 @@ class TestCalibration : public QObject {
                                   coefficientText(known[2].toDouble())}));
             QCOMPARE(solved.note.section(u':', 0, 0), note);
         }
-        QCOMPARE(coefficientText(2.3e-7), QStringLiteral("2.300000000e-07"));
     }
 
     // The raw values the check table lists: the points, whole numbers half way between them (in
