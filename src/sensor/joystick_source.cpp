@@ -5,6 +5,7 @@
 
 #include <QLibrary>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -24,6 +25,9 @@ struct Sdl {
     decltype(&SDL_JoystickGetAttached) JoystickGetAttached;
     decltype(&SDL_JoystickNumAxes) JoystickNumAxes;
     decltype(&SDL_JoystickGetAxis) JoystickGetAxis;
+    decltype(&SDL_JoystickNameForIndex) JoystickNameForIndex;
+    decltype(&SDL_JoystickGetDeviceGUID) JoystickGetDeviceGUID;
+    decltype(&SDL_JoystickGetGUIDString) JoystickGetGUIDString;
 };
 
 // Null when SDL or one of its functions cannot be found.
@@ -53,6 +57,9 @@ const Sdl* sdl() {
         get(f.JoystickGetAttached, "SDL_JoystickGetAttached");
         get(f.JoystickNumAxes, "SDL_JoystickNumAxes");
         get(f.JoystickGetAxis, "SDL_JoystickGetAxis");
+        get(f.JoystickNameForIndex, "SDL_JoystickNameForIndex");
+        get(f.JoystickGetDeviceGUID, "SDL_JoystickGetDeviceGUID");
+        get(f.JoystickGetGUIDString, "SDL_JoystickGetGUIDString");
         return complete ? std::optional(f) : std::nullopt;
     }();
     return loaded ? &*loaded : nullptr;
@@ -67,7 +74,59 @@ uint32_t rawAxis(SDL_Joystick* joystick, int axis) {
     return static_cast<uint32_t>(sdl()->JoystickGetAxis(joystick, axis) + 32768);
 }
 
+// The GUID of the joystick at an SDL device index, as 32 hex digits.
+QString guidAt(int index) {
+    char text[33];
+    sdl()->JoystickGetGUIDString(sdl()->JoystickGetDeviceGUID(index), text, sizeof text);
+    return QString::fromLatin1(text);
+}
+
 } // namespace
+
+QString deviceLine(const JoystickInfo& device) {
+    const QString axes =
+        device.axes == 1 ? QStringLiteral("1 axis") : QStringLiteral("%1 axes").arg(device.axes);
+    return QStringLiteral("%1: %2, %3, GUID %4")
+        .arg(QString::number(device.index), device.name, axes, device.guid);
+}
+
+int findDevice(const std::vector<JoystickInfo>& devices, const QString& id, QString* error) {
+    // A number is an index; otherwise a whole GUID, and only then a part of a name.
+    bool isNumber = false;
+    const int index = id.toInt(&isNumber);
+    std::vector<int> found;
+    for (int i = 0; i < int(devices.size()); ++i) {
+        if (isNumber ? devices[i].index == index
+                     : devices[i].guid.compare(id, Qt::CaseInsensitive) == 0)
+            found.push_back(i);
+    }
+    const bool byName = !isNumber && found.empty();
+    for (int i = 0; byName && i < int(devices.size()); ++i) {
+        if (devices[i].name.contains(id, Qt::CaseInsensitive))
+            found.push_back(i);
+    }
+    if (found.size() == 1)
+        return found.front();
+
+    *error = (found.empty() ? QStringLiteral("no joystick matches \"%1\"")
+                            : QStringLiteral("\"%1\" matches several joysticks"))
+                 .arg(id);
+    if (devices.empty())
+        *error += QStringLiteral("; no joystick is plugged in.");
+    else
+        *error += QStringLiteral(". The joysticks are:");
+    for (const JoystickInfo& device : devices)
+        *error += QStringLiteral("\n  ") + deviceLine(device);
+    return -1;
+}
+
+int firstUsableDevice(const std::vector<JoystickInfo>& devices) {
+    for (int i = 0; i < int(devices.size()); ++i) {
+        if (devices[i].axes >= 2)
+            return i;
+    }
+    return -1;
+}
 
 JoystickSource::JoystickSource() {
     // Without SDL there is no joystick to read.
@@ -98,7 +157,7 @@ int32_t JoystickSource::probeDevice() {
     sdl()->JoystickUpdate();
     if (joystick_ && !sdl()->JoystickGetAttached(joystick_))
         close();
-    if (!joystick_ && !openFirst())
+    if (!joystick_ && !openChosen())
         return PortCode::NoDevice;
     return PortCode::Ok;
 }
@@ -112,7 +171,7 @@ int32_t JoystickSource::readAxes(PortReading& reading) {
     if (joystick_ && !sdl()->JoystickGetAttached(joystick_))
         close();
     if (!joystick_) {
-        if (!openFirst())
+        if (!openChosen())
             return PortCode::Unplugged;
         // Some drivers deliver the first positions only with an update after opening.
         sdl()->JoystickUpdate();
@@ -126,10 +185,54 @@ int32_t JoystickSource::readAxes(PortReading& reading) {
     return PortCode::Ok;
 }
 
-bool JoystickSource::openFirst() {
-    if (sdl()->NumJoysticks() < 1)
+std::vector<JoystickInfo> JoystickSource::devices() {
+    std::vector<JoystickInfo> list;
+    if (!initialised_)
+        return list;
+    sdl()->JoystickUpdate(); // notices devices that came or went since the last look
+    for (int i = 0; i < sdl()->NumJoysticks(); ++i) {
+        // SDL tells the number of axes only of an open joystick.
+        SDL_Joystick* joystick = sdl()->JoystickOpen(i);
+        const int axes = joystick ? sdl()->JoystickNumAxes(joystick) : 0;
+        if (joystick)
+            sdl()->JoystickClose(joystick);
+        list.push_back({i, QString::fromUtf8(sdl()->JoystickNameForIndex(i)), axes, guidAt(i)});
+    }
+    return list;
+}
+
+void JoystickSource::choose(const JoystickInfo& device) {
+    close();
+    guid_ = device.guid;
+    preferredIndex_ = device.index;
+}
+
+// The SDL index of the device to open now; -1 when it is not plugged in.
+int JoystickSource::chosenIndex() {
+    if (guid_.isEmpty()) {
+        const std::vector<JoystickInfo> list = devices();
+        const int usable = firstUsableDevice(list);
+        return usable < 0 ? -1 : list[usable].index;
+    }
+    // Two adapters of the same kind share a GUID; the index the user chose tells them apart
+    // at the start. After a replug, the first with the GUID is as good as any.
+    const int preferred = std::exchange(preferredIndex_, -1);
+    if (preferred >= 0 && guidAt(preferred) == guid_)
+        return preferred;
+    for (int i = 0; i < sdl()->NumJoysticks(); ++i) {
+        if (guidAt(i) == guid_)
+            return i;
+    }
+    return -1;
+}
+
+bool JoystickSource::openChosen() {
+    const int index = chosenIndex();
+    if (index < 0)
         return false;
-    joystick_ = sdl()->JoystickOpen(0);
+    joystick_ = sdl()->JoystickOpen(index);
+    if (joystick_)
+        guid_ = guidAt(index);
     return joystick_ != nullptr;
 }
 

@@ -6,30 +6,57 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
 #include <tuple>
+#include <vector>
 
 namespace {
 
-// A virtual two-axis joystick plugged into SDL while it lives; the test moves its axes through its
-// own handle, and the source sees the new positions at its next read.
+// A virtual joystick plugged into SDL while it lives; the test moves its axes through its own
+// handle, and the source sees the new positions at its next read. Its GUID comes from its name and
+// product number, so two sticks made alike share one.
 struct VirtualStick {
-    int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_FLIGHT_STICK, 2, 0, 0);
-    SDL_Joystick* handle = index < 0 ? nullptr : SDL_JoystickOpen(index);
-    ~VirtualStick() {
-        SDL_JoystickClose(handle);
-        SDL_JoystickDetachVirtual(index);
+    explicit VirtualStick(const char* name = "Virtual stick", int axes = 2, uint16_t product = 1) {
+        SDL_VirtualJoystickDesc desc{};
+        desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+        desc.naxes = uint16_t(axes);
+        desc.vendor_id = 0x4b56;
+        desc.product_id = product;
+        desc.name = name;
+        const int index = SDL_JoystickAttachVirtualEx(&desc);
+        handle = index < 0 ? nullptr : SDL_JoystickOpen(index);
     }
+    ~VirtualStick() {
+        // Detached by its index now, which changes when a stick before it goes.
+        for (int i = 0; i < SDL_NumJoysticks(); ++i) {
+            if (SDL_JoystickGetDeviceInstanceID(i) == SDL_JoystickInstanceID(handle))
+                SDL_JoystickDetachVirtual(i);
+        }
+        SDL_JoystickClose(handle);
+    }
+    std::string guid() const {
+        char text[33];
+        SDL_JoystickGetGUIDString(SDL_JoystickGetGUID(handle), text, sizeof text);
+        return text;
+    }
+    SDL_Joystick* handle = nullptr;
     void set(int16_t x, int16_t y) {
         SDL_JoystickSetVirtualAxis(handle, 0, x);
         SDL_JoystickSetVirtualAxis(handle, 1, y);
     }
 };
 
-TEST(JoystickSource, ReadsAJoystickThatComesAndGoes) {
+// The tests start SDL themselves, so a source that fails to start it fails them.
+bool sdlWithoutRealJoysticks() {
     SDL_SetHint(SDL_HINT_JOYSTICK_HIDAPI, "0"); // keeps SDL off raw HID devices
-    // The test starts SDL itself, so a source that fails to start it fails the test.
-    if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0 || SDL_NumJoysticks() != 0)
-        GTEST_SKIP() << "needs SDL's joystick subsystem and no real joystick; " << SDL_GetError();
+    return SDL_InitSubSystem(SDL_INIT_JOYSTICK) == 0 && SDL_NumJoysticks() == 0;
+}
+#define SKIP_WITHOUT_SDL()                                                                         \
+    if (!sdlWithoutRealJoysticks())                                                                \
+    GTEST_SKIP() << "needs SDL's joystick subsystem and no real joystick; " << SDL_GetError()
+
+TEST(JoystickSource, ReadsAJoystickThatComesAndGoes) {
+    SKIP_WITHOUT_SDL();
     JoystickSource source;
     PortReading reading{0, 5203, 31036};
     // One read: its code and the x and y it leaves behind.
@@ -63,6 +90,99 @@ TEST(JoystickSource, ReadsAJoystickThatComesAndGoes) {
     EXPECT_EQ(read(), std::tuple(PortCode::Ok, 33768u, 34768u));
     // Read by polling: nothing piles up in SDL's event queue.
     EXPECT_FALSE(SDL_HasEvents(SDL_JOYAXISMOTION, SDL_JOYDEVICEREMOVED));
+}
+
+// Read once: the code and "x y".
+std::string readOnce(JoystickSource& source) {
+    PortReading reading;
+    const int32_t code = source.readAxes(reading);
+    return std::to_string(code) + " " + std::to_string(reading.x) + " " + std::to_string(reading.y);
+}
+
+TEST(JoystickSource, ListsTheJoysticksAndReadsTheOneChosen) {
+    SKIP_WITHOUT_SDL();
+    JoystickSource source;
+    std::optional<VirtualStick> one(std::in_place, "Accelerometer", 1, 1);
+    VirtualStick first("Thermo Adapter", 2, 2);
+    std::optional<VirtualStick> second(std::in_place, "USB Thermo Port", 3, 3);
+    one->set(-100, 0);
+    first.set(-32768, 32767);
+    second->set(1000, 2000);
+
+    const std::vector<JoystickInfo> devices = source.devices();
+    QString list;
+    for (const JoystickInfo& device : devices)
+        list += deviceLine(device) + u'\n';
+    EXPECT_EQ(list.toStdString(), "0: Accelerometer, 1 axis, GUID " + one->guid() +
+                                      "\n1: Thermo Adapter, 2 axes, GUID " + first.guid() +
+                                      "\n2: USB Thermo Port, 3 axes, GUID " + second->guid() +
+                                      "\n");
+
+    // Nothing chosen: the one-axis device cannot carry two sensors, the next one is read.
+    EXPECT_EQ(source.probeDevice(), PortCode::Ok);
+    EXPECT_EQ(readOnce(source), "0 0 65535");
+
+    // The second two-axis stick, named each way a user may name it.
+    for (const std::string& id : {std::string("2"), std::string("usb thermo"), second->guid()}) {
+        QString error;
+        const int found = findDevice(devices, QString::fromStdString(id), &error);
+        ASSERT_EQ(found, 2) << id << ": " << error.toStdString();
+        source.choose(devices[found]);
+        EXPECT_EQ(readOnce(source), "0 33768 34768") << id;
+    }
+
+    // Pulled out: the source waits for it although another joystick stays, and reads it again
+    // when it is back at another index.
+    second.reset();
+    one.reset();
+    EXPECT_EQ(readOnce(source), "167 0 0");
+    EXPECT_EQ(source.probeDevice(), PortCode::NoDevice);
+    second.emplace("USB Thermo Port", 3, 3);
+    second->set(-2000, 0);
+    EXPECT_EQ(readOnce(source), "0 30768 32768");
+}
+
+TEST(JoystickSource, TellsSticksOfOneKindApartByIndex) {
+    SKIP_WITHOUT_SDL();
+    VirtualStick first, second;
+    first.set(100, 100);
+    second.set(200, 200);
+    JoystickSource source;
+    const std::vector<JoystickInfo> devices = source.devices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].guid, devices[1].guid);
+    source.choose(devices[1]);
+    EXPECT_EQ(readOnce(source), "0 32968 32968");
+}
+
+// Finding a device by the ID given on the command line; without a match, the whole message.
+TEST(FindDevice, IndexThenGuidThenAUniquePartOfTheName) {
+    const std::vector<JoystickInfo> devices = {
+        {0, QStringLiteral("Thermo Adapter"), 2, QStringLiteral("03000000aa")},
+        {1, QStringLiteral("2 Port Thermo"), 1, QStringLiteral("03000000bb")},
+        {2, QStringLiteral("Gamepad BB"), 6, QStringLiteral("03000000cc")}};
+    const std::string list = ". The joysticks are:\n"
+                             "  0: Thermo Adapter, 2 axes, GUID 03000000aa\n"
+                             "  1: 2 Port Thermo, 1 axis, GUID 03000000bb\n"
+                             "  2: Gamepad BB, 6 axes, GUID 03000000cc";
+    const std::pair<const char*, std::string> rows[] = {
+        {"0", "0"},
+        {"2", "2"}, // an index, although a name holds it
+        {"3", "no joystick matches \"3\"" + list},
+        {"03000000BB", "1"},
+        {"bb", "2"}, // part of a GUID is no GUID
+        {"thermo", "\"thermo\" matches several joysticks" + list},
+        {"ADAPTER", "0"},
+        {"joystick", "no joystick matches \"joystick\"" + list},
+    };
+    for (const auto& [id, expected] : rows) {
+        QString error;
+        const int found = findDevice(devices, QString::fromLatin1(id), &error);
+        EXPECT_EQ(found < 0 ? error.toStdString() : std::to_string(found), expected) << id;
+    }
+    QString error;
+    EXPECT_EQ(findDevice({}, QStringLiteral("0"), &error), -1);
+    EXPECT_EQ(error.toStdString(), "no joystick matches \"0\"; no joystick is plugged in.");
 }
 
 } // namespace
