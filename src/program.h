@@ -4,6 +4,8 @@
 
 // Runs the program as the command line asks, in the application object that
 // main() made: the port source, start-up, then the event loop until the last
-// window closes. Returns the exit status: 0 after a normal end, 1 when there
-// was no game-port device, 2 for a command line or replay file it cannot use.
+// window closes; or, for --list-devices, the joystick list. Returns the exit
+// status: 0 after a normal end, 1 when there was no game-port device (or no
+// joystick to list), 2 for a command line, device name or replay file it
+// cannot use.
 int runProgram(const QStringList& arguments);
