@@ -1,7 +1,9 @@
 #!/bin/sh
 # Draws the program icon (kelvano.png, 32 x 32) and the About logo (logo.png,
 # 72 x 72) with ImageMagick. Run it from any folder; it writes next to itself.
-# The PNGs are committed, so the build itself does not need ImageMagick.
+# Then renders the installed icon, the same drawing as an SVG under data/icons,
+# at the usual menu sizes with rsvg-convert (Debian: librsvg2-bin).
+# The PNGs are committed, so the build itself needs neither tool.
 set -eu
 cd "$(dirname "$0")"
 
@@ -45,3 +47,11 @@ convert -size 72x72 xc:none \
     -draw 'line 33,28 39,28' -draw 'line 32,34 40,34' -draw 'line 33,40 39,40' \
     -draw 'line 32,46 40,46' \
     $PNGOPTS PNG32:logo.png
+
+# The installed icons: the scalable drawing at the sizes desktops look for.
+icons=../../../data/icons/hicolor
+for size in 16 22 24 32 48 64 128 256; do
+    mkdir -p "$icons/${size}x$size/apps"
+    rsvg-convert -w "$size" -h "$size" "$icons/scalable/apps/io.github.corvanta.Kelvano.svg" |
+        convert - $PNGOPTS PNG32:"$icons/${size}x$size/apps/io.github.corvanta.Kelvano.png"
+done
