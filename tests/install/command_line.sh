@@ -1,0 +1,42 @@
+#!/bin/sh
+# The program's command line as a user meets it: exit status and the line it prints.
+# Usage: command_line.sh KELVANO VERSION
+set -u
+kelvano=$1 version=$2
+failed=0
+
+# check STATUS LINE ARGS...: the run ends with STATUS and prints LINE on its own line.
+check() {
+    want_status=$1 want_line=$2
+    shift 2
+    out=$("$kelvano" "$@" 2>&1)
+    status=$?
+    if [ "$status" -ne "$want_status" ] || ! printf '%s\n' "$out" | grep -qxF -- "$want_line"; then
+        printf 'kelvano %s: status %s, expected %s and the line\n  %s\ngot:\n%s\n' \
+            "$*" "$status" "$want_status" "$want_line" "$out"
+        failed=1
+    fi
+}
+
+check 0 "Kelvano $version" --version
+check 2 "kelvano: use only one of --demo, --replay and --device" --demo --device 0
+if "$kelvano" --list-devices >/dev/null 2>&1; then
+    echo "a joystick is plugged in: skipping the checks that need none"
+else
+    check 1 'kelvano: no joystick found. Check that the adapter is plugged in and that you may read it (on many systems: be in the "input" group, then log in again).' --list-devices
+    check 2 'kelvano: no joystick matches "Thermo"; no joystick is plugged in.' --device Thermo
+fi
+
+# --help: every option on one line of its own, none wrapped onto a second.
+help=$("$kelvano" --help)
+for option in "-h, --help" "-v, --version" "--demo" "--replay <file>" "--list-devices" \
+    "--device <id>"; do
+    [ "$(printf '%s\n' "$help" | grep -cE -- "^  $option  +[A-Z]")" -eq 1 ] ||
+        { echo "--help: no single line for $option"; failed=1; }
+done
+options=$(printf '%s\n' "$help" | sed -n '/^Options:/,$p' | tail -n +2)
+if printf '%s\n' "$options" | grep -qvE '^  -'; then
+    printf -- '--help: an option takes more than one line:\n%s\n' "$options"
+    failed=1
+fi
+exit $failed
