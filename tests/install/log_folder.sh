@@ -1,7 +1,6 @@
 #!/bin/sh
-# Installed where the user may not write (like /usr/bin), the log goes to the documents folder,
-# and the log panel says so. Run as root, the check runs as the user nobody, since root may
-# write everywhere.
+# Installed where the user may not write (like /usr/bin), the log goes to the documents folder and
+# the log panel says so. As root, who may write anywhere, the check runs as the user nobody.
 # Usage: log_folder.sh LOG_PANEL_PATH_PROGRAM
 set -eu
 bin=$(mktemp -d)
@@ -19,7 +18,4 @@ fi
 got=$(cd / && timeout 20 $as_user env HOME="$home" XDG_CONFIG_HOME="$home/.config" \
     XDG_RUNTIME_DIR= "$bin/$(basename "$1")" 2>/dev/null) || true
 want="$home/Documents/KelvanoLog.csv written"
-if [ "$got" != "$want" ]; then
-    printf 'log panel: %s\nexpected:  %s\n' "$got" "$want"
-    exit 1
-fi
+[ "$got" = "$want" ] || { printf 'log panel: %s\nexpected:  %s\n' "$got" "$want"; exit 1; }

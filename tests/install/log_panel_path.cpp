@@ -15,5 +15,4 @@ int main(int argc, char* argv[]) {
     panel.Option1->click(); // "log it"
     std::printf("%s %s\n", qUtf8Printable(panel.Option1->toolTip()),
                 QFileInfo::exists(panel.Option1->toolTip()) ? "written" : "missing");
-    return 0;
 }
