@@ -23,8 +23,7 @@ namespace {
 
 using Values = cl_Kelvano::Values;
 
-// All tests run in one temporary config folder, never in the user's own settings; each uses a
-// company, hence a file, of its own.
+// One temporary config folder, never the user's; each test uses a company (a file) of its own.
 const QTemporaryDir configHome;
 
 class Store : public ::testing::Test {
@@ -54,7 +53,6 @@ TEST_F(Store, TextsRoundTripAndMatchWhatQSettingsReadsAndWrites) {
     const QString texts[] = {"a,b; c=d",
                              "\"quoted\" back\\slash",
                              "@at",
-                             "@@",
                              "  padded  ",
                              "Küche 10 kΩ",
                              "",
@@ -82,27 +80,19 @@ TEST_F(Store, TextsRoundTripAndMatchWhatQSettingsReadsAndWrites) {
 // Values that are not plain text count as not stored and are written back as they were; a
 // 100 KB value reads quickly.
 TEST_F(Store, ValuesThatAreNotPlainTextAreNotStored) {
-    QByteArray polygon, image;
+    QByteArray polygon;
     QDataStream(&polygon, QIODevice::WriteOnly)
         << quint32(127) << QByteArray("QPolygonF", 10) << quint32(0x7fffffff);
-    QDataStream(&image, QIODevice::WriteOnly)
-        << quint32(QMetaType::QImage) << qint8(0) << qint32(1);
-    image += QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\x7f\xff\xff\xff\x7f\xff\xff\xff", 24);
-    QByteArray text = "[Settings]\nkept=\"" + QByteArray(100000, ',') + "\\x41\"\n";
-    int n = 0;
-    for (const QByteArray& variant : {polygon, image}) {
-        text += 'v' + QByteArray::number(n++) + "=@Variant(";
-        for (const char c : variant)
-            text += "\\x" + QByteArray::number(uchar(c), 16);
-        text += ")\n";
-    }
-    text += "v2=\"@ByteArray(\\0\\xff)\"\nv3=@Invalid()\n";
+    QByteArray text = "[Settings]\nkept=\"" + QByteArray(100000, ',') + "\\x41\"\nv0=@Variant(";
+    for (const char c : polygon)
+        text += "\\x" + QByteArray::number(uchar(c), 16);
+    text += ")\nv1=\"@ByteArray(\\0\\xff)\"\n";
     QFile f(file());
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(text) == text.size());
     f.close();
     QElapsedTimer timer;
     timer.start();
-    for (const char* key : {"v0", "v1", "v2", "v3"})
+    for (const char* key : {"v0", "v1"})
         EXPECT_EQ(store.GetSetting("Settings", key, "default"), "default") << key;
     EXPECT_EQ(store.GetAllSettings("Settings"), Values({{"kept", QString(100000, ',') + 'A'}}));
     EXPECT_LT(timer.elapsed(), 1000);
