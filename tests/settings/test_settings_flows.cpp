@@ -56,11 +56,6 @@ void choose(QComboBox* chooser, int index) {
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                       view->visualRect(view->model()->index(index, 0)).center());
 }
-
-const QString firstStart1 = QStringLiteral("-1|Select Sensor 1|Sensor 1-1,Sensor 1-2,Sensor 1-3|"
-                                           "0.001194033 0.000256377 0.000000230|-1|-F|100 0 F");
-const QString firstStart2 = QStringLiteral("-1|Select Sensor 2|Sensor 2-1,Sensor 2-2,Sensor 2-3|"
-                                           "0.001355699 0.000196433 0.000000130|-1|-F|100 0 F");
 } // namespace
 
 class TestSettingsFlows : public QObject {
@@ -84,19 +79,16 @@ class TestSettingsFlows : public QObject {
             << "2|Sensor 2-3|Sensor 2-1,Sensor 2-2,Sensor 2-3|0.001355699 0.000196433 3e-7|6|-F|10 "
                "-3 F"
             << 6;
-        QTest::newRow("none selected again")
-            << "cboThermList1=1; Offset1=2; Offset2=1; Celsius2=True; cboTimerL=0"
-            << "cboThermList1=-1; Offset1=-1; Offset2=7; Fahrenheit2=True; Celsius2=False"
+        QTest::newRow("none selected again; unusable values change nothing")
+            << "cboThermList1=1; Offset1=2; Fahrenheit1=maybe; Celsius1=0; cboThermList2=0; "
+               "Offset2=3.5; Fahrenheit2=False; Celsius2=FALSE; cboTimerL=2"
+            << "cboThermList1=-1; Offset1=-1; cboThermList2=7; Sensor2-1 Name=Hall; Offset2=1x; "
+               "Celsius2=1; cboTimerL=-2"
             << "-1|Sensor 1-2|Sensor 1-1,Sensor 1-2,Sensor 1-3|"
                "0.001194033 0.000256377 0.000000230|-1|-F|50 1 F"
-            << QString(firstStart2).replace("-1|-F|100 0 F", "1|-F|100 2 F") << 0;
-        QTest::newRow("unusable values change nothing")
-            << "cboThermList1=0; cboThermList2=1x; Offset1=-2; Offset2=3.5; Fahrenheit1=maybe; "
-               "Celsius1=0; Fahrenheit2=False; Celsius2=FALSE; cboTimerL=2"
-            << "cboThermList1=7; Sensor1-1 Name=Hall; Celsius1=1"
-            << "0|Sensor 1-1|Hall,Sensor 1-2,Sensor 1-3|0.001194033 0.000256377 0.000000230|-1|C-|"
+            << "0|Sensor 2-1|Hall,Sensor 2-2,Sensor 2-3|0.001355699 0.000196433 0.000000130|-1|C-|"
                "100 0 C"
-            << QString(firstStart2).replace("-F|", "--|") << 2;
+            << 2;
     }
     void loadsWhatIsStored() {
         QFETCH(QString, atStart);
@@ -112,27 +104,24 @@ class TestSettingsFlows : public QObject {
         QTEST(w->logPanel()->cboTimer->currentIndex(), "interval");
     }
 
-    // The names each sensor's widgets are found by, with their computed captions; sensor 1's raw
-    // data heading stands left of sensor 2's.
+    // Each sensor's widgets by name, with their computed captions; sensor 1's column on the left.
     void panelNames() {
         auto w = loadedWindow();
-        const auto text = [&](const char* name) {
-            const QWidget* widget = w->findChild<QWidget*>(QLatin1String(name));
-            return widget ? widget->property("text").toString() : QStringLiteral("(none)");
-        };
         QStringList shown;
         for (const char* name : {"lblName1", "lblName2", "a1_label", "b1_Label", "c2_Label",
-                                 "label", "rawdata2_Label", "opC2", "lblS2_3", "txtS1_2"})
-            shown << text(name);
+                                 "label", "rawdata2_Label", "opC2", "lblS2_3", "txtS1_2"}) {
+            const QWidget* widget = w->findChild<QWidget*>(QLatin1String(name));
+            QVERIFY2(widget, name);
+            shown << widget->property("text").toString();
+        }
         QCOMPARE(shown.join(u'|'), "Sensor1|Sensor 2|A1|B1|C2|Raw Data|Raw Data|Celsius|Sensor 2-3|"
                                    "Sensor 1-2");
         QVERIFY(w->findChild<QWidget*>("label")->x() <
                 w->findChild<QWidget*>("rawdata2_Label")->x());
     }
 
-    // A profile picked from the list loads its stored coefficients, even when it is the one
-    // already selected, and shows the rename field's text when no name is stored. Save writes the
-    // selected profiles' coefficients as the user left them, and no others.
+    // A profile picked from the list loads, even when already selected; Save writes the selected
+    // profiles' coefficients as the user left them, and no others.
     void choosingThenSaving() {
         store("A1-1_value=1; B1-1_value=2e-4; A1-2_value=2; C2-3_value=3");
         auto w = loadedWindow();
@@ -160,8 +149,7 @@ class TestSettingsFlows : public QObject {
                  "cboThermList1=0; cboThermList2=2; cboTimerL=6");
     }
 
-    // A profile name typed into the chooser selects that profile on Save, which loads what is
-    // stored of it before writing; of two profiles with that name the later one wins.
+    // A typed profile name selects (and loads) that profile on Save; the later of two matches wins.
     void saveSelectsATypedProfileName() {
         store("A1-3_value=13e-4");
         auto w = loadedWindow();
@@ -196,8 +184,8 @@ class TestSettingsFlows : public QObject {
         QCOMPARE(stored({}), before);
     }
 
-    // Delete asks first, No being the default, and only Yes removes the stored values; a Refresh
-    // then keeps what the panel shows.
+    // Delete asks first (No by default); only Yes removes the values; a Refresh then changes
+    // nothing.
     void deleteAsksFirst() {
         store("Offset1=2");
         auto w = loadedWindow();
@@ -210,7 +198,8 @@ class TestSettingsFlows : public QObject {
             QCOMPARE(stored({}), answer == QMessageBox::No ? "Offset1=2" : "");
         }
         w->setupPanel()->btnRefresh->click();
-        QCOMPARE(describe(*w, 1), QString(firstStart1).replace("-1|-F|100 0 F", "2|-F|100 1 F"));
+        QCOMPARE(describe(*w, 1), "-1|Select Sensor 1|Sensor 1-1,Sensor 1-2,Sensor 1-3|"
+                                  "0.001194033 0.000256377 0.000000230|2|-F|100 1 F");
     }
 };
 

@@ -46,18 +46,12 @@ class Store : public ::testing::Test {
     cl_Kelvano store;
 };
 
-// Earlier builds kept the file through QSettings: what they wrote reads back here, and what is
-// written here reads back there.
+// Texts round-trip, and the file reads and writes as QSettings (used by earlier builds) does.
 TEST_F(Store, TextsRoundTripAndMatchWhatQSettingsReadsAndWrites) {
     EXPECT_EQ(store.GetSetting("Settings", "Name", "default"), "default"); // no file yet
-    const QString texts[] = {"a,b; c=d",
-                             "\"quoted\" back\\slash",
-                             "@at",
-                             "  padded  ",
-                             "Küche 10 kΩ",
-                             "",
-                             "\t\n\x01"
-                             "7f\x1f"};
+    const QString texts[] = {
+        "a,b; c=d", "\"quoted\" back\\slash",      "@at", "  padded  ", "Küche 10 kΩ",
+        "",         QString("\t\n\x01") + "7f\x1f"};
     const std::pair<QString, QString> places[] = {
         {"Settings", "Sensor1-1 Name"}, {"", "k"}, {"General", "%ü Ω*"}, {"a//b", "*"}};
     int copies = 0;
@@ -77,8 +71,7 @@ TEST_F(Store, TextsRoundTripAndMatchWhatQSettingsReadsAndWrites) {
     }
 }
 
-// Values that are not plain text count as not stored and are written back as they were; a
-// 100 KB value reads quickly.
+// Values that are not plain text count as not stored and are kept as they were; all read fast.
 TEST_F(Store, ValuesThatAreNotPlainTextAreNotStored) {
     QByteArray polygon;
     QDataStream(&polygon, QIODevice::WriteOnly)
@@ -141,8 +134,7 @@ TEST_F(Store, CompanyAndAppNameAreTrimmedOrReset) {
     }
 }
 
-// Root would write anyway, so it acts as nobody. After each failure the file is as it was and no
-// stray file is left behind.
+// A failed change leaves the file as it was and no stray file (root acts as nobody here).
 TEST_F(Store, FailedChangeKeepsTheOldFile) {
     chmod(QFile::encodeName(configHome.path()), 0711);
     const struct {
@@ -171,8 +163,7 @@ TEST_F(Store, FailedChangeKeepsTheOldFile) {
     }
 }
 
-// Saves and deletes killed at random points leave every value old or every value new, and no
-// copy of the file in the temporary folder.
+// Killed saves and deletes leave all values old or all new, and no copy in the temporary folder.
 TEST_F(Store, KilledSavesAreWholeOrNotAtAll) {
     const QTemporaryDir tmp;
     qputenv("TMPDIR", tmp.path().toLocal8Bit());
@@ -198,7 +189,7 @@ TEST_F(Store, KilledSavesAreWholeOrNotAtAll) {
         ASSERT_TRUE(now.empty() || now == a || now == b) << round;
         ++seen[now.empty() ? 0 : now == a ? 1 : 2];
     }
-    // The kills fell at different points (under load not every outcome need show).
+    // The kills fell at different points (under load not every outcome shows).
     EXPECT_GE((seen[0] > 0) + (seen[1] > 0) + (seen[2] > 0), 2);
     EXPECT_TRUE(QDir(tmp.path()).isEmpty());
 }
