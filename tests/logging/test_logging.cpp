@@ -6,7 +6,6 @@
 #include "widgets/message_box.h"
 #include "window_support.h"
 
-#include <QComboBox>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -30,7 +29,6 @@ class TestLogging : public QObject {
     QTemporaryDir folder;
     QString path() const { return folder.filePath(QStringLiteral("KelvanoLog.csv")); }
 
-    // A started main window logging to the test folder, its rows dated by the fixed morning.
     std::unique_ptr<frmTemp1> window() {
         auto w = loadedWindow();
         w->logPanel()->setLogPath(path());
@@ -43,20 +41,16 @@ class TestLogging : public QObject {
     void initTestCase() { qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit()); }
     void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
 
-    void rowText() {
+    // Row text as CSV wants it; rows in the user's formats (US in the run below) reach the file
+    // as written; opening again starts a new file.
+    void rows() {
         QCOMPARE(CsvLog::rowText("d", "t", -7, -7), QByteArray("d,t,-7,-7 \r\n"));
         QCOMPARE(CsvLog::rowText("d", "t", 0, 0), QByteArray("d,t,0, 0 \r\n"));
         QCOMPARE(CsvLog::rowText("5. Dez., 2026", "7\"48", 1, 2),
                  QByteArray("\"5. Dez., 2026\",\"7\"\"48\",1, 2 \r\n"));
-        // The users' own formats drop the zone (rowsInTheUsersFormats); quoted text keeps its t.
+        // The users' own formats drop the zone (German below, US in the run); quoted t stays.
         QCOMPARE(CsvLog::withoutTimeZone("HH 'at' mm tttt"), QStringLiteral("HH 'at' mm"));
-        QCOMPARE(CsvLog::folderFor(folder.path(), "/docs"), folder.path());
-        QCOMPARE(CsvLog::folderFor(folder.filePath("none"), "/docs"), QStringLiteral("/docs"));
-    }
-
-    // Rows in the user's formats (US in the run below) reach the file as written; opening again
-    // starts a new file.
-    void rowsInTheUsersFormats() {
+        QCOMPARE(CsvLog::folderFor(folder.path(), "/docs"), folder.path()); // else: log_folder.sh
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         CsvLog log;
         QVERIFY(log.open(path()));
@@ -72,11 +66,9 @@ class TestLogging : public QObject {
         LogPanel& log = *w->logPanel();
         QVERIFY(log.Option2->isChecked() && !log.TimerCount->isActive());
         log.Option1->click();
-        QCOMPARE(contents(path()), header); // no row at the start
         // Real time: rows at 1 s and 2 s, none at the start or at 2.5 s.
         QTest::qWait(2500);
         log.Option2->click();
-        QVERIFY(!log.TimerCount->isActive() && !log.log().isOpen());
         QCOMPARE(contents(path()), header + "12/5/26,7:48:47 AM,50, 50 \r\n"
                                             "12/5/26,7:48:47 AM,50, 50 \r\n");
 

@@ -14,7 +14,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-// Readable failure messages.
 void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
