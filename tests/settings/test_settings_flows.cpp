@@ -81,7 +81,7 @@ class TestSettingsFlows : public QObject {
         QTest::newRow("none selected again; unusable values change nothing")
             << "cboThermList1=1; Offset1=2; Fahrenheit1=maybe; Celsius1=0; cboThermList2=0; "
                "Offset2=3.5; Fahrenheit2=False; Celsius2=FALSE; cboTimerL=2"
-            << "cboThermList1=-1; Offset1=-1; cboThermList2=7; Sensor2-1 Name=Hall; Offset2=1x; "
+            << "cboThermList1=-1; Offset1=-1; cboThermList2=3; Sensor2-1 Name=Hall; Offset2=1x; "
                "Celsius2=1; cboTimerL=-2"
             << "-1|Sensor 1-2|Sensor 1-1,Sensor 1-2,Sensor 1-3|"
                "0.001194033 0.000256377 0.000000230|-1|-F|50 1 F"
