@@ -7,14 +7,11 @@
 
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace {
 
-// A virtual joystick plugged into SDL while it lives; the test moves its axes through its own
-// handle, and the source sees the new positions at its next read. Its GUID comes from its name, so
-// two sticks of one name share one.
+// A virtual joystick plugged into SDL while it lives; its GUID comes from its name.
 struct VirtualStick {
     explicit VirtualStick(const char* name = "Virtual stick", int axes = 2) {
         SDL_VirtualJoystickDesc desc{};
@@ -25,7 +22,6 @@ struct VirtualStick {
         handle = index < 0 ? nullptr : SDL_JoystickOpen(index);
     }
     ~VirtualStick() {
-        // Detached by its index now, which changes when a stick before it goes.
         for (int i = 0; i < SDL_NumJoysticks(); ++i) {
             if (SDL_JoystickGetDeviceInstanceID(i) == SDL_JoystickInstanceID(handle))
                 SDL_JoystickDetachVirtual(i);
@@ -53,46 +49,8 @@ bool sdlWithoutRealJoysticks() {
     if (!sdlWithoutRealJoysticks())                                                                \
     GTEST_SKIP() << "needs SDL's joystick subsystem and no real joystick; " << SDL_GetError()
 
-TEST(JoystickSource, ReadsAJoystickThatComesAndGoes) {
-    SKIP_WITHOUT_SDL();
-    JoystickSource source;
-    PortReading reading{0, 5203, 31036};
-    // One read: its code and the x and y it leaves behind.
-    const auto read = [&] {
-        const int32_t code = source.readAxes(reading);
-        return std::tuple(code, reading.x, reading.y);
-    };
-
-    // No joystick at all: no device, and reads report it unplugged without touching x and y.
-    EXPECT_EQ(source.probeDevice(), PortCode::NoDevice);
-    EXPECT_EQ(read(), std::tuple(PortCode::Unplugged, 5203u, 31036u));
-
-    // SDL's -32768..32767 becomes the raw 0..65535.
-    std::optional<VirtualStick> stick(std::in_place);
-    ASSERT_TRUE(stick->handle) << SDL_GetError();
-    EXPECT_EQ(source.probeDevice(), PortCode::Ok);
-    const std::tuple<int16_t, int16_t, uint32_t, uint32_t> rows[] = {
-        {-32768, 32767, 0, 65535}, {32767, -32768, 65535, 0}, {0, -12345, 32768, 20423}};
-    for (const auto& [x, y, rawX, rawY] : rows) {
-        stick->set(x, y);
-        EXPECT_EQ(read(), std::tuple(PortCode::Ok, rawX, rawY)) << x << "," << y;
-    }
-
-    // Unplugged: every read says so and the last values stay; plugged in again: fresh values.
-    stick.reset();
-    EXPECT_EQ(read(), std::tuple(PortCode::Unplugged, 32768u, 20423u));
-    EXPECT_EQ(read(), std::tuple(PortCode::Unplugged, 32768u, 20423u));
-    stick.emplace();
-    ASSERT_TRUE(stick->handle) << SDL_GetError();
-    stick->set(1000, 2000);
-    EXPECT_EQ(read(), std::tuple(PortCode::Ok, 33768u, 34768u));
-    // Read by polling: nothing piles up in SDL's event queue.
-    EXPECT_FALSE(SDL_HasEvents(SDL_JOYAXISMOTION, SDL_JOYDEVICEREMOVED));
-}
-
-// Read once: the code and "x y".
-std::string readOnce(JoystickSource& source) {
-    PortReading reading;
+// One read into a reading that keeps its values between reads: the code and "x y".
+std::string readOnce(JoystickSource& source, PortReading& reading) {
     const int32_t code = source.readAxes(reading);
     return std::to_string(code) + " " + std::to_string(reading.x) + " " + std::to_string(reading.y);
 }
@@ -100,9 +58,15 @@ std::string readOnce(JoystickSource& source) {
 TEST(JoystickSource, ListsTheJoysticksAndReadsTheOneChosen) {
     SKIP_WITHOUT_SDL();
     JoystickSource source;
+    PortReading reading{0, 5203, 31036};
+    // No joystick at all: no device, and reads report it unplugged without touching x and y.
+    EXPECT_EQ(source.probeDevice(), PortCode::NoDevice);
+    EXPECT_EQ(readOnce(source, reading), "167 5203 31036");
+
     std::optional<VirtualStick> one(std::in_place, "Accelerometer", 1);
     VirtualStick first("Thermo Adapter", 2);
     std::optional<VirtualStick> second(std::in_place, "USB Thermo Port", 3);
+    ASSERT_TRUE(one->handle && first.handle && second->handle) << SDL_GetError();
     one->set(-100, 0);
     first.set(-32768, 32767);
     second->set(1000, 2000);
@@ -116,9 +80,10 @@ TEST(JoystickSource, ListsTheJoysticksAndReadsTheOneChosen) {
                                       "\n2: USB Thermo Port, 3 axes, GUID " + second->guid() +
                                       "\n");
 
-    // Nothing chosen: the one-axis device cannot carry two sensors, the next one is read.
+    // Nothing chosen: the one-axis device cannot carry two sensors, the next one is read, SDL's
+    // -32768..32767 as the raw 0..65535.
     EXPECT_EQ(source.probeDevice(), PortCode::Ok);
-    EXPECT_EQ(readOnce(source), "0 0 65535");
+    EXPECT_EQ(readOnce(source, reading), "0 0 65535");
 
     // The second two-axis stick, named each way a user may name it.
     for (const std::string& id : {std::string("2"), std::string("usb thermo"), second->guid()}) {
@@ -126,20 +91,23 @@ TEST(JoystickSource, ListsTheJoysticksAndReadsTheOneChosen) {
         const int found = findDevice(devices, QString::fromStdString(id), &error);
         ASSERT_EQ(found, 2) << id << ": " << error.toStdString();
         source.choose(devices[found]);
-        EXPECT_EQ(readOnce(source), "0 33768 34768") << id;
+        EXPECT_EQ(readOnce(source, reading), "0 33768 34768") << id;
     }
 
-    // Pulled out: the source waits for it although another joystick stays, and reads it again
-    // when it is back at another index. Listing left no device open.
+    // Pulled out: every read says so and the last values stay, although another joystick stays;
+    // read again when it is back at another index. Listing left no device open.
     const SDL_JoystickID oneId = SDL_JoystickInstanceID(one->handle);
     second.reset();
     one.reset();
     EXPECT_FALSE(SDL_JoystickFromInstanceID(oneId));
-    EXPECT_EQ(readOnce(source), "167 0 0");
+    EXPECT_EQ(readOnce(source, reading), "167 33768 34768");
+    EXPECT_EQ(readOnce(source, reading), "167 33768 34768");
     EXPECT_EQ(source.probeDevice(), PortCode::NoDevice);
     second.emplace("USB Thermo Port", 3);
     second->set(-2000, 0);
-    EXPECT_EQ(readOnce(source), "0 30768 32768");
+    EXPECT_EQ(readOnce(source, reading), "0 30768 32768");
+    // Read by polling: nothing piles up in SDL's event queue.
+    EXPECT_FALSE(SDL_HasEvents(SDL_JOYAXISMOTION, SDL_JOYDEVICEREMOVED));
 }
 
 TEST(JoystickSource, TellsSticksOfOneKindApartByIndex) {
@@ -152,7 +120,8 @@ TEST(JoystickSource, TellsSticksOfOneKindApartByIndex) {
     ASSERT_EQ(devices.size(), 2u);
     EXPECT_EQ(devices[0].guid, devices[1].guid);
     source.choose(devices[1]);
-    EXPECT_EQ(readOnce(source), "0 32968 32968");
+    PortReading reading;
+    EXPECT_EQ(readOnce(source, reading), "0 32968 32968");
 }
 
 // Finding a device by the ID given on the command line; without a match, the whole message.
@@ -166,13 +135,10 @@ TEST(FindDevice, IndexThenGuidThenAUniquePartOfTheName) {
                              "  1: 2 Port Thermo, 1 axis, GUID 03000000bb\n"
                              "  2: Gamepad BB, 6 axes, GUID 03000000cc";
     const std::pair<const char*, std::string> rows[] = {
-        {"0", "0"},
         {"2", "2"}, // an index, although a name holds it
-        {"3", "no joystick matches \"3\"" + list},
         {"03000000BB", "1"},
         {"bb", "2"}, // part of a GUID is no GUID
         {"thermo", "\"thermo\" matches several joysticks" + list},
-        {"ADAPTER", "0"},
         {"joystick", "no joystick matches \"joystick\"" + list},
     };
     for (const auto& [id, expected] : rows) {
