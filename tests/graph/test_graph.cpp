@@ -1,4 +1,4 @@
-// The strip chart's pixels, and the graph window as the main window opens and closes it.
+// The strip chart's pixels, and the graph window the main window opens.
 
 #include "graph/frm_graph.h"
 #include "window_support.h"
@@ -14,8 +14,7 @@ QColor background() {
     return QGuiApplication::palette().color(QPalette::Window);
 }
 
-// count pixels from (x, y) on, down a column or along a row: R red, B blue,
-// K black, . background, ? anything else.
+// count pixels from (x, y) on, down or along: R red, B blue, K black, . background, ? other.
 QString pixels(const QImage& image, int x, int y, int count, bool down) {
     QString s;
     for (int i = 0; i < count; ++i) {
@@ -46,11 +45,10 @@ class TestGraph : public QObject {
     void chart_data();
     void chart();
     void freshGrid();
-    void oneWindowThatMainWindowOpensAndExitCloses();
+    void plotsTheMainWindowsValues();
 };
 
-// The ticks are sensor 1's texts, "a/b" also giving sensor 2 the text b (it
-// plots nothing otherwise), "x*n" n placeholder ticks. Then the pixels seen
+// Ticks of sensor 1's texts ("a/b": b for sensor 2, "x*n": n placeholders); the pixels then seen
 // from (x, y), down ('|') or across ('-').
 void TestGraph::chart_data() {
     QTest::addColumn<QString>("ticks");
@@ -64,10 +62,8 @@ void TestGraph::chart_data() {
         const char* seen;
     };
     for (const Case& c : std::initializer_list<Case>{
-             {"71.6 on row 128", "x 71.6", 398, 126, '|', ".RR."},
              {"33.8 on row 166, sensor 2 in blue", "x x/33.8", 398, 164, '|', ".BB."},
-             {"a half goes to even: 72.5", "x 72.5", 398, 126, '|', ".RR."},
-             {"a half goes to even: 71.5", "x 71.5", 398, 126, '|', ".RR."},
+             {"72.5 on row 128, half to even", "x 72.5", 398, 126, '|', ".RR."},
              {"200 on the top row", "x 200", 398, 0, '|', "R.."},
              {"201 is above the chart", "x 201", 398, 0, '|', "..."},
              {"-49 on the bottom row", "x -49", 398, 246, '|', "..RR"},
@@ -76,7 +72,6 @@ void TestGraph::chart_data() {
              {"a fall to -50 reaches the bottom", "x -40 -50", 398, 247, '|', "RRR"},
              {"175 on the top grid line", "x 175", 393, 25, '-', "KKKRRRK"},
              {"a point after 1 tick", "x 101 x", 394, 99, '-', ".RRR."},
-             {"a point after 24 ticks", "x 101 x*24", 371, 99, '-', ".RRR."},
              {"a point after 396 ticks", "x 101 x*396", 0, 99, '-', "RRR."},
              {"tick 0 draws a grid line in column 398", "x", 398, 0, '|', "KKKKKKKKKK"},
              {"column 399 keeps the row grid only", "x", 399, 20, '|', ".....K...."},
@@ -109,20 +104,19 @@ void TestGraph::chart() {
     QCOMPARE(pixels(chart.image(), from.x(), from.y(), seen.size(), down), seen);
 }
 
-// A line every 25 rows and every 25 columns, from 25 on.
+// A line every 25 rows and every 25 columns, from 25 on, edge to edge.
 void TestGraph::freshGrid() {
     const QImage fresh = StripChart(background()).image();
     QCOMPARE(fresh.size(), QSize(400, 250));
-    for (int y = 0; y < 250; ++y)
-        QCOMPARE(pixels(fresh, 0, y, 400, false) == QString(400, u'K'), y % 25 == 0 && y > 0);
-    const QString across = pixels(fresh, 0, 10, 400, false);
-    for (int x = 0; x < 400; ++x)
-        QCOMPARE(across[x], x % 25 == 0 && x > 0 ? u'K' : u'.');
+    QString lines;
+    for (int i = 0; i < 400; ++i)
+        lines += i % 25 == 0 && i > 0 ? u'K' : u'.';
+    QCOMPARE(pixels(fresh, 0, 0, 400, false) + pixels(fresh, 0, 0, 250, true),
+             lines + lines.left(250));
 }
 
-// One window at a time, fed by the main window's graph values, emptied by
-// closing, closed by Exit.
-void TestGraph::oneWindowThatMainWindowOpensAndExitCloses() {
+// The window plots the main window's graph values, goes on without it, and is emptied by closing.
+void TestGraph::plotsTheMainWindowsValues() {
     auto w = loadedWindow();
     QVERIFY(w);
     w->show();
@@ -137,24 +131,11 @@ void TestGraph::oneWindowThatMainWindowOpensAndExitCloses() {
     w->mnuGraph->trigger();
     QPointer<frmGraph> graph = graphWindow();
     QVERIFY(graph && graph->isVisible());
-    QCOMPARE(graph->windowTitle(), QStringLiteral("Kelvano graph"));
-    QVERIFY(!graph->windowIcon().isNull() && !graph->Picture2->pixmap().isNull());
-    QVERIFY(graph->Timer1->isActive() && graph->Timer1->interval() == 1000);
-    QStringList scale;
-    for (const QLabel* label : graph->scaleLabels)
-        scale << label->objectName() + u'=' + label->text();
-    QCOMPARE(
-        scale.join(u'|'),
-        QString::fromUtf8("Label10= 175°F / 79.4°C|Label9= 150°F / 65.6°C|Label8= 125°F / "
-                          "51.7°C|Label7= 100°F / 37.8°C|Label6=  75°F / 23.9°C|Label5=  "
-                          "50°F / 10°C|Label4=  25°F / -3.9°C|Label3= 0°F / -17.8|Label2=-25°F "
-                          "/ -31.7°C"));
+    QVERIFY(graph->Timer1->isActive());
     QCOMPARE(shown(graph), empty);
     w->lblG1->setText(QStringLiteral("71.6"));
     w->lblG2->setText(QStringLiteral("33.8"));
     graph->Timer1_Timer();
-    w->mnuGraph->trigger();
-    QCOMPARE(graphWindow(), graph.data());
     QCOMPARE(pixels(shown(graph), 398, 127, 2, true) + pixels(shown(graph), 398, 165, 2, true),
              QStringLiteral("RRBB"));
 
@@ -170,10 +151,6 @@ void TestGraph::oneWindowThatMainWindowOpensAndExitCloses() {
     graph = graphWindow();
     QVERIFY(graph);
     QCOMPARE(shown(graph), empty);
-
-    graph->hide();
-    frmTemp1::UnloadAllForms();
-    QTRY_VERIFY(graph.isNull());
 }
 
 QTEST_MAIN(TestGraph)
