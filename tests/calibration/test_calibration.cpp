@@ -131,15 +131,18 @@ class TestCalibration : public QObject {
         QCOMPARE(solved.texts().a + solved.note, QStringLiteral("0.000000000e+00"));
     }
 
-    // Capture averages the next ten raw values of a connected sensor, not failed reads nor 0.
-    void captureAveragesTenRawValues() {
+    // Capture averages the next ten raw values of a connected sensor, not failed reads nor 0. Three
+    // points in °C go to the sensor's fields and readout, and stay, in the sensor's unit.
+    void captureCalculateAndUse() {
         QByteArray script = "0 4000 31036\n167\n0 0 31036\n";
         for (int x = 5000; x <= 5009; ++x)
             script += "0 " + QByteArray::number(x) + " 31036\n";
-        script += "0 6000 31036\n";
+        script += "0 5203 31036\n";
         auto w = loadedWindow(script.constData());
         QVERIFY(w);
-        w->setupPanel()->column(1).btnCalibrate->click();
+        SetupPanel::Column& c = w->setupPanel()->column(1);
+        c.opC->click();
+        c.btnCalibrate->click();
         CalibrationDialog* d = w->findChild<CalibrationDialog*>("dlgCalibrate1");
         QVERIFY(d && d->isVisible() && !d->isModal());
         w->Timer1_Timer(); // 4000, before the capture
@@ -152,20 +155,9 @@ class TestCalibration : public QObject {
         w->Timer1_Timer();
         QCOMPARE(d->rows[1].raw->text() + u'|' + d->rows[1].capture->text(), "5004.5|Capture");
         QVERIFY(!d->rows[1].progress->isVisible());
-        w->Timer1_Timer();
-        QCOMPARE(d->rows[1].raw->text(), "5004.5");
-    }
+        w->Timer1_Timer(); // 5203
+        QCOMPARE(d->rows[1].raw->text() + u' ' + w->lblTemp1->text(), "5004.5 10°C");
 
-    // Three points in °C to the sensor's fields and readout; they stay, in the sensor's unit.
-    void calculateAndUseThese() {
-        auto w = loadedWindow("0 5203 31036\n");
-        QVERIFY(w);
-        SetupPanel::Column& c = w->setupPanel()->column(1);
-        c.opC->click();
-        w->Timer1_Timer();
-        QCOMPARE(w->lblTemp1->text(), "10°C");
-        c.btnCalibrate->click();
-        CalibrationDialog* d = w->calibration(1);
         fill(d, {"60.73", "", "10.04"}, {"3000", "", "31036"});
         d->btnCalculate->click();
         QVERIFY(d->lblMessage->text().contains("2 given") && !d->btnUse->isEnabled());
