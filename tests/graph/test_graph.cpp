@@ -42,116 +42,112 @@ class TestGraph : public QObject {
 
   private Q_SLOTS:
     void initTestCase() { qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit()); }
-    void chart_data();
-    void chart();
-    void freshGrid();
-    void plotsTheMainWindowsValues();
-};
 
-// Ticks of sensor 1's texts ("a/b": b for sensor 2, "x*n": n placeholders); the pixels then seen
-// from (x, y), down ('|') or across ('-').
-void TestGraph::chart_data() {
-    QTest::addColumn<QString>("ticks");
-    QTest::addColumn<QPoint>("from");
-    QTest::addColumn<bool>("down");
-    QTest::addColumn<QString>("seen");
-    struct Case {
-        const char *name, *ticks;
-        int x, y;
-        char direction;
-        const char* seen;
-    };
-    for (const Case& c : std::initializer_list<Case>{
-             {"33.8 on row 166, sensor 2 in blue", "x x/33.8", 398, 164, '|', ".BB."},
-             {"72.5 on row 128, half to even", "x 72.5", 398, 126, '|', ".RR."},
-             {"200 on the top row", "x 200", 398, 0, '|', "R.."},
-             {"201 is above the chart", "x 201", 398, 0, '|', "..."},
-             {"-49 on the bottom row", "x -49", 398, 246, '|', "..RR"},
-             {"-50 is below the chart", "x -50", 398, 246, '|', "...."},
-             {"a rise to 201 reaches the top", "x 190 201", 398, 0, '|', "RRR"},
-             {"a fall to -50 reaches the bottom", "x -40 -50", 398, 247, '|', "RRR"},
-             {"175 on the top grid line", "x 175", 393, 25, '-', "KKKRRRK"},
-             {"a point after 1 tick", "x 101 x", 394, 99, '-', ".RRR."},
-             {"a point after 396 ticks", "x 101 x*396", 0, 99, '-', "RRR."},
-             {"tick 0 draws a grid line in column 398", "x", 398, 0, '|', "KKKKKKKKKK"},
-             {"column 399 keeps the row grid only", "x", 399, 20, '|', ".....K...."},
-             {"a tick grid line every 25 ticks", "x*51", 340, 10, '-',
-              "........K........................K........................K."},
-             {"consecutive points are joined", "x 100 150", 397, 47, '|', "..RRRRR"},
-             {"the first point starts at itself", "x x 150", 397, 47, '|', "..RR..."},
-             {"a placeholder breaks the trace", "100 x 150", 397, 47, '|', "..RR..."},
-             {"row 32767 joins from below", "100 -32567 150", 397, 47, '|', "..RRRRR"},
-             {"row 32768 breaks the trace", "100 -32568 150", 397, 47, '|', "..RR..."},
-             {"row -32768 joins from above", "100 32968 150", 397, 47, '|', "RRRR..."},
-             {"row -32769 breaks the trace", "100 32969 150", 397, 47, '|', "..RR..."},
-         })
-        QTest::newRow(c.name) << QString::fromLatin1(c.ticks) << QPoint(c.x, c.y)
-                              << (c.direction == '|') << QString::fromLatin1(c.seen);
-}
-
-void TestGraph::chart() {
-    QFETCH(QString, ticks);
-    QFETCH(QPoint, from);
-    QFETCH(bool, down);
-    QFETCH(QString, seen);
-    StripChart chart(background());
-    for (const QString& tick : ticks.split(u' ')) {
-        const QStringList repeat = tick.split(u'*');
-        const QStringList values = repeat[0].split(u'/');
-        for (int i = 0; i < repeat.value(1, QStringLiteral("1")).toInt(); ++i)
-            chart.tick({values[0], values.value(1, QStringLiteral("y"))});
+    // Ticks of sensor 1's texts ("a/b": b for sensor 2, "x*n": n blanks), then the pixels seen.
+    void chart_data() {
+        QTest::addColumn<QString>("ticks");
+        QTest::addColumn<QPoint>("from");
+        QTest::addColumn<bool>("down");
+        QTest::addColumn<QString>("seen");
+        struct Case {
+            const char *name, *ticks;
+            int x, y;
+            char direction;
+            const char* seen;
+        };
+        for (const Case& c : std::initializer_list<Case>{
+                 {"33.8 on row 166, sensor 2 in blue", "x x/33.8", 398, 164, '|', ".BB."},
+                 {"72.5 on row 128, half to even", "x 72.5", 398, 126, '|', ".RR."},
+                 {"200 on the top row", "x 200", 398, 0, '|', "R.."},
+                 {"201 is above the chart", "x 201", 398, 0, '|', "..."},
+                 {"-49 on the bottom row", "x -49", 398, 246, '|', "..RR"},
+                 {"-50 is below the chart", "x -50", 398, 246, '|', "...."},
+                 {"a rise to 201 reaches the top", "x 190 201", 398, 0, '|', "RRR"},
+                 {"a fall to -50 reaches the bottom", "x -40 -50", 398, 247, '|', "RRR"},
+                 {"175 on the top grid line", "x 175", 393, 25, '-', "KKKRRRK"},
+                 {"a point after 1 tick", "x 101 x", 394, 99, '-', ".RRR."},
+                 {"a point after 396 ticks", "x 101 x*396", 0, 99, '-', "RRR."},
+                 {"tick 0 draws a grid line in column 398", "x", 398, 0, '|', "KKKKKKKKKK"},
+                 {"column 399 keeps the row grid only", "x", 399, 20, '|', ".....K...."},
+                 {"a tick grid line every 25 ticks", "x*51", 340, 10, '-',
+                  "........K........................K........................K."},
+                 {"consecutive points are joined", "x 100 150", 397, 47, '|', "..RRRRR"},
+                 {"the first point starts at itself", "x x 150", 397, 47, '|', "..RR..."},
+                 {"a placeholder breaks the trace", "100 x 150", 397, 47, '|', "..RR..."},
+                 {"row 32767 joins from below", "100 -32567 150", 397, 47, '|', "..RRRRR"},
+                 {"row 32768 breaks the trace", "100 -32568 150", 397, 47, '|', "..RR..."},
+                 {"row -32768 joins from above", "100 32968 150", 397, 47, '|', "RRRR..."},
+                 {"row -32769 breaks the trace", "100 32969 150", 397, 47, '|', "..RR..."},
+             })
+            QTest::newRow(c.name) << QString::fromLatin1(c.ticks) << QPoint(c.x, c.y)
+                                  << (c.direction == '|') << QString::fromLatin1(c.seen);
     }
-    QCOMPARE(pixels(chart.image(), from.x(), from.y(), seen.size(), down), seen);
-}
 
-// A line every 25 rows and every 25 columns, from 25 on, edge to edge.
-void TestGraph::freshGrid() {
-    const QImage fresh = StripChart(background()).image();
-    QCOMPARE(fresh.size(), QSize(400, 250));
-    QString lines;
-    for (int i = 0; i < 400; ++i)
-        lines += i % 25 == 0 && i > 0 ? u'K' : u'.';
-    QCOMPARE(pixels(fresh, 0, 0, 400, false) + pixels(fresh, 0, 0, 250, true),
-             lines + lines.left(250));
-}
+    void chart() {
+        QFETCH(QString, ticks);
+        QFETCH(QPoint, from);
+        QFETCH(bool, down);
+        QFETCH(QString, seen);
+        StripChart chart(background());
+        for (const QString& tick : ticks.split(u' ')) {
+            const QStringList repeat = tick.split(u'*');
+            const QStringList values = repeat[0].split(u'/');
+            for (int i = 0; i < repeat.value(1, QStringLiteral("1")).toInt(); ++i)
+                chart.tick({values[0], values.value(1, QStringLiteral("y"))});
+        }
+        QCOMPARE(pixels(chart.image(), from.x(), from.y(), seen.size(), down), seen);
+    }
 
-// The window plots the main window's graph values, goes on without it, and is emptied by closing.
-void TestGraph::plotsTheMainWindowsValues() {
-    auto w = loadedWindow();
-    QVERIFY(w);
-    w->show();
-    const auto shown = [](frmGraph* graph) { // the chart inside the border
-        return graph->Picture1->grab()
-            .toImage()
-            .convertToFormat(QImage::Format_RGB32)
-            .copy(2, 2, 400, 250);
-    };
-    const QImage empty = StripChart(background()).image();
+    // A line every 25 rows and every 25 columns, from 25 on, edge to edge.
+    void freshGrid() {
+        const QImage fresh = StripChart(background()).image();
+        QCOMPARE(fresh.size(), QSize(400, 250));
+        QString lines;
+        for (int i = 0; i < 400; ++i)
+            lines += i % 25 == 0 && i > 0 ? u'K' : u'.';
+        QCOMPARE(pixels(fresh, 0, 0, 400, false) + pixels(fresh, 0, 0, 250, true),
+                 lines + lines.left(250));
+    }
 
-    w->mnuGraph->trigger();
-    QPointer<frmGraph> graph = graphWindow();
-    QVERIFY(graph && graph->isVisible());
-    QVERIFY(graph->Timer1->isActive());
-    QCOMPARE(shown(graph), empty);
-    w->lblG1->setText(QStringLiteral("71.6"));
-    w->lblG2->setText(QStringLiteral("33.8"));
-    graph->Timer1_Timer();
-    QCOMPARE(pixels(shown(graph), 398, 127, 2, true) + pixels(shown(graph), 398, 165, 2, true),
-             QStringLiteral("RRBB"));
+    // The window plots the main window's graph values, goes on without it, and is emptied by
+    // closing.
+    void plotsTheMainWindowsValues() {
+        auto w = loadedWindow();
+        QVERIFY(w);
+        w->show();
+        const auto shown = [](frmGraph* graph) { // the chart inside the border
+            return graph->Picture1->grab()
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32)
+                .copy(2, 2, 400, 250);
+        };
+        const QImage empty = StripChart(background()).image();
 
-    // Without the main window it stays and plots the last values.
-    w->close();
-    graph->Timer1_Timer();
-    QVERIFY(graph->isVisible());
-    QCOMPARE(pixels(shown(graph), 395, 128, 4, false), QStringLiteral("RRRR"));
+        w->mnuGraph->trigger();
+        QPointer<frmGraph> graph = graphWindow();
+        QVERIFY(graph && graph->isVisible());
+        QVERIFY(graph->Timer1->isActive());
+        QCOMPARE(shown(graph), empty);
+        w->lblG1->setText(QStringLiteral("71.6"));
+        w->lblG2->setText(QStringLiteral("33.8"));
+        graph->Timer1_Timer();
+        QCOMPARE(pixels(shown(graph), 398, 127, 2, true) + pixels(shown(graph), 398, 165, 2, true),
+                 QStringLiteral("RRBB"));
 
-    QTest::mouseClick(graph->btnG_Close, Qt::LeftButton);
-    QTRY_VERIFY(graph.isNull());
-    w->mnuGraph->trigger();
-    graph = graphWindow();
-    QVERIFY(graph);
-    QCOMPARE(shown(graph), empty);
-}
+        // Without the main window it stays and plots the last values.
+        w->close();
+        graph->Timer1_Timer();
+        QVERIFY(graph->isVisible());
+        QCOMPARE(pixels(shown(graph), 395, 128, 4, false), QStringLiteral("RRRR"));
+
+        QTest::mouseClick(graph->btnG_Close, Qt::LeftButton);
+        QTRY_VERIFY(graph.isNull());
+        w->mnuGraph->trigger();
+        graph = graphWindow();
+        QVERIFY(graph);
+        QCOMPARE(shown(graph), empty);
+    }
+};
 
 QTEST_MAIN(TestGraph)
 #include "test_graph.moc"
