@@ -7,8 +7,6 @@
 #include <cmath>
 
 namespace {
-// The same constant as the conversion's, so that both agree on kelvin.
-constexpr double kelvinOffset = 273.15;
 constexpr double highestRaw = 65535.0;
 
 QString tr(const char* text) {
@@ -165,16 +163,10 @@ CalibrationResult solveSteinhartHart(const std::vector<ReferencePoint>& points,
 
 std::optional<double> temperatureAt(const Coefficients& coefficients, double raw,
                                     TemperatureUnit unit) {
-    const auto a = parseNumber(coefficients.a);
-    const auto b = parseNumber(coefficients.b);
-    const auto c = parseNumber(coefficients.c);
-    if (!a || !b || !c)
+    const auto found = steinhartHartCelsius(raw, coefficients);
+    if (!found)
         return std::nullopt;
-    // The conversion's own order of operations.
-    const double l = std::log(raw);
-    const double celsius = 1.0 / ((*b * l + *a) + *c * ((l * l) * l)) - kelvinOffset;
-    if (!std::isfinite(celsius))
-        return std::nullopt;
+    const double celsius = *found;
     return unit == TemperatureUnit::Fahrenheit ? celsius * 9.0 / 5.0 + 32.0 : celsius;
 }
 

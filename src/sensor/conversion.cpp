@@ -5,7 +5,6 @@
 #include <limits>
 
 namespace {
-constexpr double kelvinOffset = 273.15;
 constexpr QChar degreeSign(0x00B0);
 
 template <typename Int> bool fits(double value) {
@@ -59,25 +58,31 @@ double roundHalfEven(double value) {
     return std::fmod(lower, 2.0) == 0.0 ? lower : lower + 1.0;
 }
 
-void convert(ChannelReadout& readout, uint32_t raw, const Coefficients& coefficients) {
+std::optional<double> steinhartHartCelsius(double raw, const Coefficients& coefficients) {
     const auto a = parseNumber(coefficients.a);
     const auto b = parseNumber(coefficients.b);
     const auto c = parseNumber(coefficients.c);
     if (!a || !b || !c)
-        return;
-
-    const double r = double(raw);
+        return std::nullopt;
     double l = 0.0;
     double l3 = 0.0;
-    if (r >= 1.0) {
-        l = std::log(r);
+    if (raw >= 1.0) {
+        l = std::log(raw);
         l3 = (l * l) * l;
     }
     const double s = (*b * l + *a) + *c * l3;
     const double t = 1.0 / s - kelvinOffset; // infinite when S is 0
     if (!std::isfinite(t))
+        return std::nullopt;
+    return t;
+}
+
+void convert(ChannelReadout& readout, uint32_t raw, const Coefficients& coefficients) {
+    const auto t = steinhartHartCelsius(double(raw), coefficients);
+    if (!t)
         return;
-    const double celsius = roundHalfEven(t);
+    const double r = double(raw);
+    const double celsius = roundHalfEven(*t);
     if (!fits<int32_t>(celsius) || (r > 0.0 && !fits<int16_t>(celsius)))
         return;
 

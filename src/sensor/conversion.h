@@ -40,6 +40,14 @@ std::optional<double> parseNumber(const QString& text);
 // Rounds to the nearest whole number, a tie going to the even neighbour.
 double roundHalfEven(double value);
 
+// Kelvin of 0 °C.
+constexpr double kelvinOffset = 273.15;
+
+// The temperature in °C, before rounding, that the coefficients give for a
+// raw value (ln R taken as 0 below 1); nothing when they give none (a
+// coefficient that is not a number, S = 0).
+std::optional<double> steinhartHartCelsius(double raw, const Coefficients& coefficients);
+
 // Converts raw with the coefficients and updates celsius and, for a raw value
 // of 1 or more, heldCelsius. Changes nothing when the coefficients make no
 // usable temperature (not a number, S = 0, a result too large to hold).
