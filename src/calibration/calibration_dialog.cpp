@@ -1,6 +1,7 @@
 #include "calibration_dialog.h"
 
 #include "sensor/game_port.h"
+#include "widgets/controls.h"
 #include "widgets/design_font.h"
 
 #include <QGridLayout>
@@ -15,12 +16,6 @@
 #include <QVBoxLayout>
 
 namespace {
-template <typename W> W* make(const QString& name) {
-    auto* widget = new W;
-    widget->setObjectName(name);
-    return widget;
-}
-
 QLabel* label(const QString& text) {
     return new QLabel(text);
 }
@@ -52,21 +47,21 @@ CalibrationDialog::CalibrationDialog(int sensor, QWidget* parent)
                  "settles, enter the reference temperature and press Capture, or type "
                  "the raw value yourself."));
     intro->setWordWrap(true);
-    lblRawNow = make<QLabel>(QStringLiteral("lblRawNow"));
+    lblRawNow = named<QLabel>(nullptr, QStringLiteral("lblRawNow"));
 
     auto* points = new QGridLayout;
-    lblTemperature = make<QLabel>(QStringLiteral("lblTemperature"));
+    lblTemperature = named<QLabel>(nullptr, QStringLiteral("lblTemperature"));
     points->addWidget(lblTemperature, 0, 1);
     points->addWidget(label(tr("Raw value")), 0, 2);
     for (int i = 0; i < 3; ++i) {
         Row& row = rows[i];
         const QString n = QString::number(i + 1);
-        row.temperature = make<QLineEdit>(QStringLiteral("txtTemp") + n);
-        row.raw = make<QLineEdit>(QStringLiteral("txtRaw") + n);
-        row.capture = make<QPushButton>(QStringLiteral("btnCapture") + n);
+        row.temperature = named<QLineEdit>(nullptr, QStringLiteral("txtTemp") + n);
+        row.raw = named<QLineEdit>(nullptr, QStringLiteral("txtRaw") + n);
+        row.capture = named<QPushButton>(nullptr, QStringLiteral("btnCapture") + n);
         row.capture->setText(tr("Capture"));
         row.capture->setAutoDefault(false);
-        row.progress = make<QProgressBar>(QStringLiteral("prgCapture") + n);
+        row.progress = named<QProgressBar>(nullptr, QStringLiteral("prgCapture") + n);
         row.progress->setRange(0, captureTicks);
         row.progress->setFormat(QStringLiteral("%v/%m"));
         // A hidden bar keeps its place, so that nothing moves when it shows.
@@ -85,11 +80,11 @@ CalibrationDialog::CalibrationDialog(int sensor, QWidget* parent)
         connect(row.raw, &QLineEdit::textChanged, this, &CalibrationDialog::clearResult);
     }
 
-    btnCalculate = make<QPushButton>(QStringLiteral("btnCalculate"));
+    btnCalculate = named<QPushButton>(nullptr, QStringLiteral("btnCalculate"));
     btnCalculate->setText(tr("Calculate"));
     btnCalculate->setDefault(true); // Enter in a field calculates
     connect(btnCalculate, &QPushButton::clicked, this, &CalibrationDialog::calculate);
-    lblMessage = make<QLabel>(QStringLiteral("lblMessage"));
+    lblMessage = named<QLabel>(nullptr, QStringLiteral("lblMessage"));
     lblMessage->setWordWrap(true);
     // Room for the longest message, so that nothing below it moves or is squeezed.
     lblMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -98,13 +93,13 @@ CalibrationDialog::CalibrationDialog(int sensor, QWidget* parent)
     auto* coefficients = new QHBoxLayout;
     const char* const letters[] = {"A", "B", "C"};
     for (int i = 0; i < 3; ++i) {
-        result[i] = make<QLineEdit>(QStringLiteral("txt") + QLatin1String(letters[i]));
+        result[i] = named<QLineEdit>(nullptr, QStringLiteral("txt") + QLatin1String(letters[i]));
         result[i]->setReadOnly(true);
         coefficients->addWidget(label(QLatin1String(letters[i])));
         coefficients->addWidget(result[i], 1);
     }
 
-    tblCheck = make<QTableWidget>(QStringLiteral("tblCheck"));
+    tblCheck = named<QTableWidget>(nullptr, QStringLiteral("tblCheck"));
     tblCheck->setColumnCount(3);
     tblCheck->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblCheck->setSelectionMode(QAbstractItemView::NoSelection);
@@ -114,12 +109,12 @@ CalibrationDialog::CalibrationDialog(int sensor, QWidget* parent)
     tblCheck->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     tblCheck->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-    btnUse = make<QPushButton>(QStringLiteral("btnUse"));
+    btnUse = named<QPushButton>(nullptr, QStringLiteral("btnUse"));
     btnUse->setText(tr("Use these"));
     btnUse->setAutoDefault(false);
     btnUse->setToolTip(tr("Writes A, B and C into the A%1, B%1 and C%1 fields.").arg(sensor));
     connect(btnUse, &QPushButton::clicked, this, &CalibrationDialog::use);
-    btnClose = make<QPushButton>(QStringLiteral("btnClose"));
+    btnClose = named<QPushButton>(nullptr, QStringLiteral("btnClose"));
     btnClose->setText(tr("Close"));
     btnClose->setAutoDefault(false);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::close);

@@ -2,6 +2,7 @@
 
 #include "settings/cl_kelvano.h"
 #include "settings/settings_keys.h"
+#include "widgets/controls.h"
 #include "widgets/placeholder.h"
 
 #include <QComboBox>
@@ -16,22 +17,16 @@ namespace {
 const char* const profileCodes[] = {"100", "50", "10"};
 const char* const offsetCodes[] = {"3", "2", "1", "0", "-1", "-2", "-3"};
 
-// The panel's widgets are created here and placed by setGeometry() calls of
-// their own, one per widget.
-template <typename W> W* make(QWidget* parent, const QString& name) {
-    auto* widget = new W(parent);
-    widget->setObjectName(name);
-    return widget;
-}
-
+// The panel's widgets are created with named() and placed by setGeometry()
+// calls of their own, one per widget.
 QLabel* label(QWidget* parent, const QString& name, const QString& text) {
-    auto* l = make<QLabel>(parent, name);
+    auto* l = named<QLabel>(parent, name);
     l->setText(text);
     return l;
 }
 
 QLineEdit* field(QWidget* parent, const QString& name, const QString& text) {
-    auto* f = make<QLineEdit>(parent, name);
+    auto* f = named<QLineEdit>(parent, name);
     f->setText(text);
     return f;
 }
@@ -50,13 +45,13 @@ SetupPanel::SetupPanel(QWidget* client) : QObject(client), client_(client) {
     buildColumn(1, client);
     buildColumn(2, client);
 
-    btnSave = make<QPushButton>(client, QStringLiteral("btnSave"));
+    btnSave = named<QPushButton>(client, QStringLiteral("btnSave"));
     btnSave->setGeometry(40, 240, 129, 25);
     btnSave->setText(tr("Save to Registry"));
-    btnRefresh = make<QPushButton>(client, QStringLiteral("btnRefresh"));
+    btnRefresh = named<QPushButton>(client, QStringLiteral("btnRefresh"));
     btnRefresh->setGeometry(40, 272, 129, 25);
     btnRefresh->setText(tr("Refresh Settings"));
-    btnDelete = make<QPushButton>(client, QStringLiteral("btnDelete"));
+    btnDelete = named<QPushButton>(client, QStringLiteral("btnDelete"));
     btnDelete->setGeometry(40, 304, 129, 25);
     btnDelete->setText(tr("Delete Registry Settings"));
     connect(btnSave, &QPushButton::clicked, this, &SetupPanel::btnSave_Click);
@@ -93,7 +88,7 @@ void SetupPanel::buildColumn(int s, QWidget* client) {
     // The first column's label has always read "Sensor1", the second's "Sensor 2".
     c.lblName = label(client, numbered("lblName%1", s), s == 1 ? tr("Sensor1") : tr("Sensor 2"));
     c.lblName->setGeometry(24 + 192 * s, 54, 48, 17);
-    c.cboTherm = make<QComboBox>(client, numbered("cboTherm%1", s));
+    c.cboTherm = named<QComboBox>(client, numbered("cboTherm%1", s));
     c.cboTherm->setGeometry(24 + 192 * s + 48, 52, 128, 22);
     c.cboTherm->setEditable(true);
     c.cboTherm->setInsertPolicy(QComboBox::NoInsert);
@@ -108,17 +103,17 @@ void SetupPanel::buildColumn(int s, QWidget* client) {
 
     c.lblOffset = label(client, numbered("lblOffset%1", s), tr("Temp Offset"));
     c.lblOffset->setGeometry(24 + 192 * s, 78, 72, 17);
-    c.cboOffset = make<QComboBox>(client, numbered("cboOffset%1", s));
+    c.cboOffset = named<QComboBox>(client, numbered("cboOffset%1", s));
     c.cboOffset->setGeometry(24 + 192 * s + 72, 76, 104, 22);
     showPlaceholderAsText(c.cboOffset, tr("No Offset"));
     connect(c.cboOffset, &QComboBox::currentIndexChanged, this, [this, s] { cboOffset_Click(s); });
 
-    c.fraDegree = make<QGroupBox>(client, numbered("fraDegree%1", s));
+    c.fraDegree = named<QGroupBox>(client, numbered("fraDegree%1", s));
     c.fraDegree->setGeometry(24 + 192 * s, 100, 176, 26);
-    c.opC = make<QRadioButton>(c.fraDegree, numbered("opC%1", s));
+    c.opC = named<QRadioButton>(c.fraDegree, numbered("opC%1", s));
     c.opC->setGeometry(4, 4, 78, 18);
     c.opC->setText(tr("Celsius"));
-    c.opF = make<QRadioButton>(c.fraDegree, numbered("opF%1", s));
+    c.opF = named<QRadioButton>(c.fraDegree, numbered("opF%1", s));
     c.opF->setGeometry(84, 4, 88, 18);
     c.opF->setText(tr("Fahrenheit"));
     c.opF->setChecked(true);
@@ -133,7 +128,7 @@ void SetupPanel::buildColumn(int s, QWidget* client) {
 
     c.coefLabel = label(client, numbered("coef%1_Label", s), tr("Setup Coefficients"));
     c.coefLabel->setGeometry(24 + 192 * s, 130, 120, 17);
-    c.btnCalibrate = make<QPushButton>(client, numbered("btnCalibrate%1", s));
+    c.btnCalibrate = named<QPushButton>(client, numbered("btnCalibrate%1", s));
     c.btnCalibrate->setGeometry(24 + 192 * s + 102, 128, 74, 20);
     c.btnCalibrate->setText(tr("Calibrate…"));
     c.btnCalibrate->setToolTip(tr("Work out A, B and C from three reference readings."));

@@ -4,12 +4,18 @@
 #include <QLabel>
 #include <QString>
 
-// Controls placed at fixed positions on a window's client area, each with
-// the object name the rest of the program and the tests find it by.
+// Controls, each with the object name the rest of the program and the tests
+// find it by; place() also puts it at a fixed position on a window's client
+// area.
+
+template <typename W> W* named(QWidget* parent, const QString& name) {
+    auto* widget = new W(parent);
+    widget->setObjectName(name);
+    return widget;
+}
 
 template <typename W> W* place(QWidget* parent, const char* name, QRect geometry) {
-    auto* widget = new W(parent);
-    widget->setObjectName(QLatin1String(name));
+    auto* widget = named<W>(parent, QLatin1String(name));
     widget->setGeometry(geometry);
     return widget;
 }
