@@ -153,8 +153,7 @@ void CalibrationDialog::setUnit(TemperatureUnit unit) {
         const auto value = parseNumber(row.temperature->text());
         if (!value)
             continue;
-        const double converted = unit == TemperatureUnit::Fahrenheit ? *value * 9.0 / 5.0 + 32.0
-                                                                     : (*value - 32.0) * 5.0 / 9.0;
+        const double converted = fromCelsius(toCelsius(*value, unit_), unit);
         row.temperature->setText(QLocale::c().toString(converted, 'g', 6));
     }
     unit_ = unit;

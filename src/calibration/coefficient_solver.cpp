@@ -96,6 +96,14 @@ QString coefficientText(double value) {
     return QLocale::c().toString(value, 'e', 9);
 }
 
+double fromCelsius(double celsius, TemperatureUnit unit) {
+    return unit == TemperatureUnit::Fahrenheit ? celsius * 9.0 / 5.0 + 32.0 : celsius;
+}
+
+double toCelsius(double value, TemperatureUnit unit) {
+    return unit == TemperatureUnit::Fahrenheit ? (value - 32.0) * 5.0 / 9.0 : value;
+}
+
 QString unitSign(TemperatureUnit unit) {
     return unit == TemperatureUnit::Fahrenheit ? QStringLiteral("°F") : QStringLiteral("°C");
 }
@@ -166,8 +174,7 @@ std::optional<double> temperatureAt(const Coefficients& coefficients, double raw
     const auto found = steinhartHartCelsius(raw, coefficients);
     if (!found)
         return std::nullopt;
-    const double celsius = *found;
-    return unit == TemperatureUnit::Fahrenheit ? celsius * 9.0 / 5.0 + 32.0 : celsius;
+    return fromCelsius(*found, unit);
 }
 
 std::vector<double> checkRawValues(const std::vector<ReferencePoint>& points) {

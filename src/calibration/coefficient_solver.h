@@ -40,6 +40,10 @@ CalibrationResult solveSteinhartHart(const std::vector<ReferencePoint>& points,
 // "1.194033000e-03". The conversion parses it back to within 5e-10 relative.
 QString coefficientText(double value);
 
+// A temperature in °C given in unit, and one in unit given in °C.
+double fromCelsius(double celsius, TemperatureUnit unit);
+double toCelsius(double value, TemperatureUnit unit);
+
 // "°C" or "°F".
 QString unitSign(TemperatureUnit unit);
 
