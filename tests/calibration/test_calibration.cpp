@@ -146,21 +146,23 @@ class TestCalibration : public QObject {
         CalibrationDialog* d = w->findChild<CalibrationDialog*>("dlgCalibrate1");
         QVERIFY(d && d->isVisible() && !d->isModal());
         w->Timer1_Timer(); // 4000, before the capture
-        d->rows[1].capture->click();
+        d->rows[0].capture->click();
+        QCOMPARE(d->rows[0].progress->text(), "0/10");
         for (int tick = 0; tick < 11; ++tick)
             w->Timer1_Timer();
-        QCOMPARE(d->rows[1].raw->text() + u'|' + d->rows[1].progress->text(), "|9/10");
-        QVERIFY(d->rows[1].progress->isVisible());
+        QCOMPARE(d->rows[0].raw->text() + u'|' + d->rows[0].progress->text(), "|9/10");
+        QVERIFY(d->rows[0].progress->isVisible());
         QCOMPARE(d->lblRawNow->text(), "Raw value now: 5008");
         w->Timer1_Timer();
-        QCOMPARE(d->rows[1].raw->text() + u'|' + d->rows[1].capture->text(), "5004.5|Capture");
-        QVERIFY(!d->rows[1].progress->isVisible());
+        QCOMPARE(d->rows[0].raw->text() + u'|' + d->rows[0].capture->text(), "5004.5|Capture");
+        QVERIFY(!d->rows[0].progress->isVisible());
         w->Timer1_Timer(); // 5203
-        QCOMPARE(d->rows[1].raw->text() + u' ' + w->lblTemp1->text(), "5004.5 10°C");
+        QCOMPARE(d->rows[0].raw->text() + u' ' + w->lblTemp1->text(), "5004.5 10°C");
 
-        fill(d, {"60.73", "", "10.04"}, {"3000", "", "31036"});
+        fill(d, {"60.73", "32.99", "10.04"}, {"3000", "", "31036"});
         d->btnCalculate->click();
-        QVERIFY(d->lblMessage->text().contains("2 given") && !d->btnUse->isEnabled());
+        QCOMPARE(d->lblMessage->text(), "Point 2 needs both a temperature and a raw value.");
+        QVERIFY(!d->btnUse->isEnabled());
         fill(d, {"60.73", "32.99", "10.04"}, {"3000", "10000", "31036"});
         d->btnCalculate->click();
         QVERIFY(d->btnUse->isEnabled());
