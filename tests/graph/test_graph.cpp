@@ -125,6 +125,19 @@ class TestGraph : public QObject {
         QPointer<frmGraph> graph = graphWindow();
         QVERIFY(graph && graph->isVisible());
         QVERIFY(graph->Timer1->isActive());
+        QStringList places; // left, top, width, height in pixels as designed; the icon's size
+        for (const char* name : {"Picture1", "Label10", "Label3", "Picture2", "btnG_Close"}) {
+            const QRect g = graph->findChild<QWidget*>(name)->geometry();
+            places << QStringLiteral("%1 %2 %3 %4 %5")
+                          .arg(name)
+                          .arg(g.x())
+                          .arg(g.y())
+                          .arg(g.width())
+                          .arg(g.height());
+        }
+        places << QString::number(graph->Picture2->pixmap().width());
+        QCOMPARE(places.join(u'|'), "Picture1 0 0 405 255|Label10 416 24 82 17|Label3 424 192 74 "
+                                    "17|Picture2 440 264 41 33|btnG_Close 344 272 65 25|32");
         QCOMPARE(shown(graph), empty);
         w->lblG1->setText(QStringLiteral("71.6"));
         w->lblG2->setText(QStringLiteral("33.8"));
