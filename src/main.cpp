@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Kelvano: a two-channel thermometer on the two analogue axes of a game port.
 
 #include "program.h"

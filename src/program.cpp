@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "program.h"
 
 #include "sensor/demo_source.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "strip_chart.h"
 
 #include "sensor/conversion.h"

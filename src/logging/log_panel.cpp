@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "log_panel.h"
 
 #include "widgets/controls.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "game_port.h"
 
 PortStatus PortStatus::fromReadCode(int32_t code) {

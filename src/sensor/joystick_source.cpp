@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "joystick_source.h"
 
 #define SDL_MAIN_HANDLED // the program's main() is Qt's, not SDL's

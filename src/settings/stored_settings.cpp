@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving, loading and deleting the stored settings of the setup panel.
 
 #include "settings/cl_kelvano.h"

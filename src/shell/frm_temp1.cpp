@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "frm_temp1.h"
 
 #include "calibration/calibration_dialog.h"

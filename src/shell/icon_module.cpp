@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "icon_module.h"
 
 #include "frm_temp1.h"

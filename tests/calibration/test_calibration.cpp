@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The calibration assistant: the coefficient solver, and its dialog on a replayed port.
 
 #include "calibration/calibration_dialog.h"

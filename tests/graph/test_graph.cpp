@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The strip chart's pixels, and the graph window the main window opens.
 
 #include "graph/frm_graph.h"

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program's command line as a user meets it: exit status and the line it prints.
 # Usage: command_line.sh KELVANO VERSION
 set -u

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installed where the user may not write (like /usr/bin), the log goes to the documents folder and
 # the log panel says so. As root, who may write anywhere, the check runs as the user nobody.
 # Usage: log_folder.sh LOG_PANEL_PATH_PROGRAM

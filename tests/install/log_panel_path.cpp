@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prints where the log panel says the log goes, then starts a log there and says whether the file
 // was made: log_folder.sh runs it from a folder that the user may not write.
 #include "logging/log_panel.h"

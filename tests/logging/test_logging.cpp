@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CSV log: row text, the file of a run, and the log panel driven as a user drives it.
 
 #include "logging/csv_log.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // JoystickSource against SDL's virtual joystick, so no hardware is needed.
 #include "sensor/joystick_source.h"
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "sensor/conversion.h"
 #include "sensor/demo_source.h"
 #include "sensor/scripted_source.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Save, refresh, delete and profile choice, with the real setup panel.
 
 #include "settings/cl_kelvano.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's start and end, the main window, the tray icon, and the About and ReadMe windows.
 
 #include "program.h"

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Draws the program icon (kelvano.png, 32 x 32) and the About logo (logo.png,
 # 72 x 72) with ImageMagick. Run it from any folder; it writes next to itself.
 # Then renders the installed icon, the same drawing as an SVG under data/icons,
