@@ -3,13 +3,6 @@
 
 #include "program.h"
 
-#include <QApplication>
-
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Kelvano"));
-    QApplication::setApplicationVersion(QStringLiteral(KELVANO_VERSION));
-    // Lets the desktop match the windows to the installed menu entry and its icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral(KELVANO_APP_ID));
-    return runProgram(QApplication::arguments());
+    return kelvanoMain(argc, argv);
 }

@@ -10,8 +10,46 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 namespace {
+
+// The program's options. Reading them needs no application object; --help
+// and --version print through one, which every run but the window's makes
+// before anything is read.
+struct CommandLine {
+    QCommandLineParser parser;
+    const QCommandLineOption demo{
+        QStringLiteral("demo"), QStringLiteral("Use two simulated sensors instead of a joystick.")};
+    const QCommandLineOption replay{QStringLiteral("replay"),
+                                    QStringLiteral("Play back the port readings in <file>."),
+                                    QStringLiteral("file")};
+    const QCommandLineOption listDevices{
+        QStringLiteral("list-devices"),
+        QStringLiteral("List the joysticks: index, name, number of axes, GUID.")};
+    const QCommandLineOption device{
+        QStringLiteral("device"),
+        QStringLiteral("Read the joystick with this index, GUID or name part."),
+        QStringLiteral("id")};
+
+    CommandLine() {
+        parser.setApplicationDescription(
+            QStringLiteral("Two-channel thermometer: reads two thermistors on a joystick's axes."));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        for (const QCommandLineOption* option : {&demo, &replay, &listDevices, &device})
+            parser.addOption(*option);
+    }
+
+    // True when the words ask for the window: they read as options, and none
+    // of them asks for a run that ends without one.
+    bool wantsWindow(const QStringList& arguments) {
+        return parser.parse(arguments) && parser.positionalArguments().isEmpty() &&
+               !parser.isSet(QStringLiteral("help")) && !parser.isSet(QStringLiteral("help-all")) &&
+               !parser.isSet(QStringLiteral("version")) && !parser.isSet(listDevices);
+    }
+};
 
 // --list-devices: one line per joystick on standard output.
 int listJoysticks() {
@@ -33,67 +71,130 @@ int listJoysticks() {
     return 0;
 }
 
-} // namespace
-
-int runProgram(const QStringList& arguments) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Two-channel thermometer: reads two thermistors on a joystick's axes."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption demo(
-        QStringLiteral("demo"), QStringLiteral("Use two simulated sensors instead of a joystick."));
-    const QCommandLineOption replay(QStringLiteral("replay"),
-                                    QStringLiteral("Play back the port readings in <file>."),
-                                    QStringLiteral("file"));
-    const QCommandLineOption listDevices(
-        QStringLiteral("list-devices"),
-        QStringLiteral("List the joysticks: index, name, number of axes, GUID."));
-    const QCommandLineOption device(
-        QStringLiteral("device"),
-        QStringLiteral("Read the joystick with this index, GUID or name part."),
-        QStringLiteral("id"));
-    parser.addOption(demo);
-    parser.addOption(replay);
-    parser.addOption(listDevices);
-    parser.addOption(device);
-    parser.process(arguments);
-
-    if (parser.isSet(listDevices))
-        return listJoysticks();
-    std::unique_ptr<GamePortSource> source;
-    if (int(parser.isSet(demo)) + int(parser.isSet(replay)) + int(parser.isSet(device)) > 1) {
+// The port source the options name. Null, with the exit status in *status,
+// when the run ends here; the reason has been printed.
+std::unique_ptr<GamePortSource> sourceFor(const CommandLine& line, int* status) {
+    const QCommandLineParser& parser = line.parser;
+    *status = 2;
+    if (int(parser.isSet(line.demo)) + int(parser.isSet(line.replay)) +
+            int(parser.isSet(line.device)) >
+        1) {
         std::fprintf(stderr, "kelvano: use only one of --demo, --replay and --device\n");
-        return 2;
+        return nullptr;
     }
-    if (parser.isSet(replay)) {
+    if (parser.isSet(line.replay)) {
         QString error;
-        auto scripted = ScriptedSource::fromFile(parser.value(replay), &error);
+        auto scripted = ScriptedSource::fromFile(parser.value(line.replay), &error);
         if (!scripted) {
             std::fprintf(stderr, "%s\n", qUtf8Printable(error));
-            return 2;
+            return nullptr;
         }
-        source = std::make_unique<ScriptedSource>(std::move(*scripted));
-    } else if (parser.isSet(demo)) {
-        source = std::make_unique<DemoSource>();
-    } else {
-        auto joystick = std::make_unique<JoystickSource>();
-        if (parser.isSet(device)) {
-            const std::vector<JoystickInfo> devices = joystick->devices();
-            QString error;
-            const int chosen = findDevice(devices, parser.value(device), &error);
-            if (chosen < 0) {
-                std::fprintf(stderr, "kelvano: %s\n", qUtf8Printable(error));
-                return 2;
-            }
-            joystick->choose(devices[chosen]);
-        }
-        source = std::move(joystick);
+        return std::make_unique<ScriptedSource>(std::move(*scripted));
     }
+    if (parser.isSet(line.demo))
+        return std::make_unique<DemoSource>();
+    auto joystick = std::make_unique<JoystickSource>();
+    if (parser.isSet(line.device)) {
+        const std::vector<JoystickInfo> devices = joystick->devices();
+        QString error;
+        const int chosen = findDevice(devices, parser.value(line.device), &error);
+        if (chosen < 0) {
+            std::fprintf(stderr, "kelvano: %s\n", qUtf8Printable(error));
+            return nullptr;
+        }
+        joystick->choose(devices[chosen]);
+    }
+    return joystick;
+}
 
+// The main window on the source until the last window closes.
+int runWindow(std::unique_ptr<GamePortSource> source) {
     frmTemp1 window(std::move(source));
     if (!window.Form_Load())
         return 1;
     window.show();
     return QApplication::exec();
+}
+
+const char noDisplay[] = "kelvano: cannot open a window: no display (set DISPLAY, or use "
+                         "--headless to log without a window)\n";
+
+// True when a window system may be there: a platform named for Qt, or a
+// display named for X11 or Wayland. Whether a named display answers shows
+// only when the application object connects to it.
+bool displayNamed(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i)
+        if (qstrcmp(argv[i], "-platform") == 0 || qstrcmp(argv[i], "--platform") == 0)
+            return true;
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+           !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// While the GUI application object connects to the display, Qt's messages are
+// held back: a display that does not answer ends the program with one line of
+// ours (Qt would abort with a list of its plugins); after a good start the
+// held messages are passed on.
+QtMessageHandler passOn = nullptr;
+std::vector<std::pair<QtMsgType, QString>> heldMessages;
+
+void holdDuringStart(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtFatalMsg) {
+        std::fputs(noDisplay, stderr);
+        std::fflush(stderr);
+        std::_Exit(3);
+    }
+    heldMessages.emplace_back(type, message);
+}
+
+} // namespace
+
+int runProgram(const QStringList& arguments) {
+    CommandLine line;
+    line.parser.process(arguments);
+    if (const QStringList words = line.parser.positionalArguments(); !words.isEmpty()) {
+        std::fprintf(stderr, "kelvano: unexpected argument '%s'\n", qUtf8Printable(words.first()));
+        return 2;
+    }
+    if (line.parser.isSet(line.listDevices))
+        return listJoysticks();
+    int status = 0;
+    std::unique_ptr<GamePortSource> source = sourceFor(line, &status);
+    if (!source)
+        return status;
+    return runWindow(std::move(source));
+}
+
+int kelvanoMain(int argc, char* argv[]) {
+    QCoreApplication::setApplicationName(QStringLiteral("Kelvano"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KELVANO_VERSION));
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+
+    CommandLine line;
+    if (!line.wantsWindow(arguments)) {
+        const QCoreApplication app(argc, argv);
+        return runProgram(QCoreApplication::arguments());
+    }
+
+    // The window: whatever can fail without one fails first.
+    int status = 0;
+    std::unique_ptr<GamePortSource> source = sourceFor(line, &status);
+    if (!source)
+        return status;
+    if (!displayNamed(argc, argv)) {
+        std::fputs(noDisplay, stderr);
+        return 3;
+    }
+    passOn = qInstallMessageHandler(holdDuringStart);
+    const QApplication app(argc, argv);
+    qInstallMessageHandler(passOn);
+    for (const auto& [type, message] : heldMessages)
+        passOn ? passOn(type, QMessageLogContext(), message)
+               : qt_message_output(type, QMessageLogContext(), message);
+    heldMessages.clear();
+    // Lets the desktop match the windows to the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(KELVANO_APP_ID));
+    return runWindow(std::move(source));
 }

@@ -230,6 +230,7 @@ void frmTemp1::Timer1_Timer() {
     cycle_.tick(*source_, {setup_->channelInput(1), setup_->channelInput(2)});
     showDisplays();
     feedCalibration();
+    Q_EMIT ticked();
 }
 
 void frmTemp1::showDisplays() {

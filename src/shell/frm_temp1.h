@@ -96,6 +96,10 @@ class frmTemp1 : public QMainWindow {
     QAction* mnuTrayMaximize = nullptr;
     QAction* mnuTrayClose = nullptr;
 
+  Q_SIGNALS:
+    // After each sampling tick, once the window shows its results.
+    void ticked();
+
   protected:
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

@@ -1,10 +1,13 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-3.0-or-later
-# The program's command line as a user meets it: exit status and the line it prints.
+# The program's command line as a user meets it: exit status and the line it prints, with no
+# display at all (as over SSH) and with a display that does not answer.
 # Usage: command_line.sh KELVANO VERSION
 set -u
 kelvano=$1 version=$2
 failed=0
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 
 # check STATUS LINE ARGS...: the run ends with STATUS and prints LINE on its own line.
 check() {
@@ -13,22 +16,38 @@ check() {
     out=$("$kelvano" "$@" 2>&1)
     status=$?
     if [ "$status" -ne "$want_status" ] || ! printf '%s\n' "$out" | grep -qxF -- "$want_line"; then
-        printf 'kelvano %s: status %s, not %s or no line %s in:\n%s\n' "$*" "$status" \
-            "$want_status" "$want_line" "$out"
+        printf 'kelvano %s (DISPLAY=%s): status %s, not %s or no line %s in:\n%s\n' "$*" \
+            "${DISPLAY-unset}" "$status" "$want_status" "$want_line" "$out"
         failed=1
     fi
 }
 
-check 0 "Kelvano $version" --version
-check 2 "kelvano: use only one of --demo, --replay and --device" --demo --device 0
-replay=$(mktemp)
-trap 'rm -f "$replay"' EXIT
-printf 'probe 0\n0 5203 31036\nprobe 0\n' >"$replay"
-check 2 "$replay:3: probe entry after a read" --replay "$replay"
-if [ -z "$("$kelvano" --list-devices 2>/dev/null)" ]; then # none listed
-    check 1 'kelvano: no joystick found. Check that the adapter is plugged in and that you may read it (on many systems: be in the "input" group, then log in again).' --list-devices
-    check 2 'kelvano: no joystick matches "Thermo"; no joystick is plugged in.' --device Thermo
-fi
+printf 'probe 0\n0 5203 31036\nprobe 0\n' >"$work/bad-replay"
+nodisplay="kelvano: cannot open a window: no display (set DISPLAY, or use --headless to log without a window)"
+# Nothing here may need a display: no platform for Qt, no X11 or Wayland display, then one that
+# names a display nobody serves.
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY DISPLAY
+for display in unset :987; do
+    [ "$display" = unset ] || export DISPLAY=$display
+    check 0 "Kelvano $version" --version
+    check 0 "Usage: $kelvano [options]" --help
+    check 2 "kelvano: use only one of --demo, --replay and --device" --demo --device 0
+    check 2 "$work/bad-replay:3: probe entry after a read" --replay "$work/bad-replay"
+    check 1 "Kelvano: Unknown option 'bogus'." --bogus
+    check 2 "kelvano: unexpected argument 'now'" --demo now
+    check 3 "$nodisplay" --demo
+    if [ -z "$("$kelvano" --list-devices 2>/dev/null)" ]; then # none listed
+        check 1 'kelvano: no joystick found. Check that the adapter is plugged in and that you may read it (on many systems: be in the "input" group, then log in again).' --list-devices
+        check 2 'kelvano: no joystick matches "Thermo"; no joystick is plugged in.' --device Thermo
+    fi
+done
+unset DISPLAY
+
+# Without the SDL library nothing can be listed.
+: >"$work/libSDL2-2.0.so.0"
+export LD_LIBRARY_PATH="$work"
+check 1 "kelvano: cannot read joysticks: the SDL 2 library could not be loaded or started" --list-devices
+unset LD_LIBRARY_PATH
 
 # --help: every option, each on one line of its own (a wrapped description adds a line).
 options=$("$kelvano" --help 2>/dev/null | sed '1,/^Options:/d' |

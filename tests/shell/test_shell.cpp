@@ -17,6 +17,9 @@
 #include <QRadioButton>
 #include <QtTest>
 
+#define SDL_MAIN_HANDLED
+#include <SDL.h>
+
 namespace {
 QList<QWidget*> openWindows() {
     QList<QWidget*> open;
@@ -75,6 +78,48 @@ class TestShell : public QObject {
                                 "installed.|%1")
                      .arg(QMessageBox::Ok));
         QVERIFY(!iconModule::isInstalled());
+    }
+
+    // The program on a port that answers runs until its window is closed, showing each tick:
+    // from a replay file, and from the first joystick named by its index.
+    void programRunsUntilTheWindowCloses_data() {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("replay") << QStringLiteral("--replay");
+        QTest::newRow("first joystick") << QStringLiteral("--device");
+    }
+    void programRunsUntilTheWindowCloses() {
+        QFETCH(QString, option);
+        QTemporaryFile replay;
+        QVERIFY(replay.open());
+        replay.write("0 5203 31036\n");
+        replay.close();
+        SDL_SetHint(SDL_HINT_JOYSTICK_HIDAPI, "0");
+        if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0 || SDL_NumJoysticks() != 0)
+            QSKIP("needs SDL's joystick subsystem and no real joystick");
+        SDL_VirtualJoystickDesc desc{};
+        desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+        desc.naxes = 2;
+        const int stick = SDL_JoystickAttachVirtualEx(&desc);
+        const auto detach = qScopeGuard([&] {
+            SDL_JoystickDetachVirtual(stick);
+            SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+        });
+
+        QString seen; // the first status after a tick, then the window is closed
+        QTimer look;
+        connect(&look, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* main = qobject_cast<frmTemp1*>(w);
+                if (main && main->isVisible() && main->status->text() != PortStatus().text()) {
+                    seen = main->status->text();
+                    main->close();
+                }
+            }
+        });
+        look.start(50);
+        const QString value = option == QLatin1String("--replay") ? replay.fileName() : "0";
+        QCOMPARE(runUntilEnd(10000, [&] { return runProgram({"kelvano", option, value}); }), 0);
+        QCOMPARE(seen, QStringLiteral("port status: sensors connected"));
     }
 
     // Every control that the layout places: name, then left, top, width and height in twips as
