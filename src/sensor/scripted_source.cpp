@@ -3,6 +3,7 @@
 #include "scripted_source.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 #include <limits>
@@ -27,12 +28,17 @@ std::optional<uint32_t> parseAxis(const QString& word) {
     return uint32_t(value);
 }
 
-// A word of the file as an error message shows it: control characters and
-// NULs are escaped, so that the file cannot drive the terminal the message is
-// printed on, nor cut the message short.
+// A word of the file as an error message shows it: at most its first
+// quotedLength characters, then "…"; control characters and NULs escaped, so
+// that the file can neither drive the terminal the message is printed on nor
+// cut the message short, nor flood it.
+constexpr int quotedLength = 40;
 QString printable(const QString& word) {
+    int end = 0; // a character outside the BMP counts as one, and is never split
+    for (int n = 0; n < quotedLength && end < word.size(); ++n)
+        end += word[end].isHighSurrogate() && end + 1 < word.size() ? 2 : 1;
     QString shown;
-    for (const QChar ch : word) {
+    for (const QChar ch : QStringView(word).left(end)) {
         if (ch == QChar::Null)
             shown += QLatin1String("\\0");
         else if (ch == QLatin1Char('\\'))
@@ -42,6 +48,8 @@ QString printable(const QString& word) {
         else
             shown += ch;
     }
+    if (end < word.size())
+        shown += QChar(0x2026);
     return shown;
 }
 } // namespace
@@ -106,15 +114,28 @@ std::optional<ScriptedSource> ScriptedSource::parse(const QString& text, QString
 }
 
 std::optional<ScriptedSource> ScriptedSource::fromFile(const QString& path, QString* error) {
+    const auto fail = [&](const QString& what) {
+        if (error)
+            *error = path + what;
+        return std::nullopt;
+    };
+    // Looked at before it is opened: opening a FIFO would wait for a writer,
+    // and a device such as /dev/zero never ends.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return fail(QStringLiteral(": not a regular file"));
+    const QString tooLarge = QStringLiteral(": larger than %1 MB").arg(maxFileSize >> 20);
+    if (info.size() > maxFileSize)
+        return fail(tooLarge);
     QFile file(path);
     // Not QIODevice::Text: it would delete a lone CR instead of ending the line.
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = path + QLatin1String(":0: cannot open: ") + file.errorString();
-        return std::nullopt;
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QLatin1String(":0: cannot open: ") + file.errorString());
+    const QByteArray bytes = file.read(maxFileSize + 1); // it may have grown since
+    if (bytes.size() > maxFileSize)
+        return fail(tooLarge);
     QString lineError;
-    auto source = parse(QString::fromUtf8(file.readAll()), &lineError);
+    auto source = parse(QString::fromUtf8(bytes), &lineError);
     if (!source && error)
         *error = path + QLatin1Char(':') + lineError;
     return source;

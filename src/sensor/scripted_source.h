@@ -26,9 +26,14 @@ class ScriptedSource : public GamePortSource {
     explicit ScriptedSource(std::vector<Read> reads, int32_t probeCode = 0);
 
     // Parses script text; on failure returns nothing and sets error to
-    // "LINE: what is wrong".
+    // "LINE: what is wrong", quoting at most 40 characters of the file.
     static std::optional<ScriptedSource> parse(const QString& text, QString* error);
-    // Reads and parses a script file; errors read "FILE:LINE: what is wrong".
+    // The largest script file read, in bytes (16 MB).
+    static constexpr qint64 maxFileSize = qint64(16) << 20;
+
+    // Reads and parses a regular file of at most maxFileSize bytes; errors read
+    // "FILE:LINE: what is wrong", "FILE: not a regular file" or
+    // "FILE: larger than 16 MB".
     static std::optional<ScriptedSource> fromFile(const QString& path, QString* error);
 
     int32_t probeDevice() override;

@@ -9,8 +9,18 @@
 #include <climits>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/stat.h>
 
 using namespace std::string_literals; // "\0" inside a std::string literal is kept
+
+namespace {
+std::string repeat(const std::string& text, int times) {
+    std::string repeated;
+    for (int i = 0; i < times; ++i)
+        repeated += text;
+    return repeated;
+}
+} // namespace
 
 // CR LF, LF and a lone CR all end a line.
 TEST(ScriptedSource, ReplaysReadsThenRepeatsTheLast) {
@@ -34,7 +44,7 @@ TEST(ScriptedSource, ReplaysReadsThenRepeatsTheLast) {
 
 // The file's own text shows in the message, its control characters escaped.
 TEST(ScriptedSource, RejectsMalformedScriptsWithTheLine) {
-    const std::pair<std::string, const char*> cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"0 1 2\nhello\n"s, "2: unknown entry: hello"},
         {"0 65536 0\n"s, "1: axis value must be a whole number from 0 to 65535: 65536"},
         {"0 -1 0\n"s, "1: axis value must be a whole number from 0 to 65535: -1"},
@@ -47,27 +57,54 @@ TEST(ScriptedSource, RejectsMalformedScriptsWithTheLine) {
         {"probe 0\rprobe 0\r"s, "2: a second probe entry"},
         {"0\n# note\nprobe 0\n"s, "3: probe entry after a read"},
         {"99999999999 1 2\n"s, "1: unknown entry: 99999999999"},
+        // At most 40 characters of a word, a character outside the BMP being one.
+        {std::string(41, 'x') + std::string(1 << 20, 'y'),
+         "1: unknown entry: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\u2026"},
+        {std::string(39, '\0') + "\U0001F321",
+         "1: unknown entry: "s + repeat("\\0", 39) + "\U0001F321"},
+        {"0 0 " + std::string(39, '9') + "\U0001F321.", "1: axis value must be a whole number "
+                                                        "from 0 to 65535: " +
+                                                            std::string(39, '9') +
+                                                            "\U0001F321\u2026"},
     };
     for (const auto& [script, message] : cases) {
         QString error;
         EXPECT_FALSE(ScriptedSource::parse(QString::fromStdString(script), &error)) << message;
-        EXPECT_EQ(error, QLatin1String(message));
+        EXPECT_EQ(error.toStdString(), message);
     }
 }
 
+// Only a regular file of at most 16 MB is read; a FIFO or a device is never opened.
 TEST(ScriptedSource, FileErrorsNameTheFile) {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("bad.txt"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray::fromStdString("0 1 2\r0 5\0junk 2\r\n"s));
-    file.close();
-    QString error; // a lone CR ends a line in a file too
-    EXPECT_FALSE(ScriptedSource::fromFile(path, &error));
-    EXPECT_EQ(error, path + QStringLiteral(
-                                ":2: axis value must be a whole number from 0 to 65535: 5\\0junk"));
-    EXPECT_FALSE(ScriptedSource::fromFile(path + QLatin1Char('x'), &error));
-    EXPECT_TRUE(error.startsWith(path + QStringLiteral("x:0: cannot open")));
+    const auto make = [&](const char* name, const std::string& bytes, qint64 size = -1) {
+        QFile file(dir.filePath(QLatin1String(name)));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::fromStdString(bytes));
+        if (size >= 0)
+            file.resize(size); // the rest is NULs, behind the comment sign
+        return file.fileName();
+    };
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const qint64 limit = ScriptedSource::maxFileSize;
+    const std::pair<QString, QString> cases[] = {
+        // a lone CR ends a line in a file too
+        {make("bad", "0 1 2\r0 5\0junk 2\r\n"s),
+         ":2: axis value must be a whole number from 0 to 65535: 5\\0junk"},
+        {dir.filePath(QStringLiteral("missing")), ":0: cannot open: No such file or directory"},
+        {dir.path(), ": not a regular file"},
+        {QStringLiteral("/dev/zero"), ": not a regular file"},
+        {fifo, ": not a regular file"},
+        {make("largest", "0 1 2\n#"s, limit), ""},
+        {make("too large", "0 1 2\n#"s, limit + 1), ": larger than 16 MB"},
+    };
+    for (const auto& [path, message] : cases) {
+        QString error;
+        const bool read = ScriptedSource::fromFile(path, &error).has_value();
+        EXPECT_EQ(read, message.isEmpty()) << qPrintable(path);
+        EXPECT_EQ(error.toStdString(), message.isEmpty() ? "" : (path + message).toStdString());
+    }
 }
 
 // Random scripts: no crash, the same result with any line end, no control character in a message.
