@@ -89,8 +89,10 @@ void convert(ChannelReadout& readout, uint32_t raw, const Coefficients& coeffici
         return;
 
     readout.celsius = int32_t(celsius);
-    if (r > 0.0)
+    if (r > 0.0) {
         readout.heldCelsius = int16_t(celsius);
+        readout.exactCelsius = *t;
+    }
 }
 
 std::optional<int16_t> applyOffset(ChannelReadout& readout, const QString& offsetCode) {

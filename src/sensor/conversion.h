@@ -30,6 +30,9 @@ struct ChannelReadout {
     int16_t shown = 0;                // what the readout shows and the log records
     QString text;                     // for example "22°C"
     std::optional<double> graphValue; // degrees Fahrenheit, set by the offset step
+    // This tick's temperature in °C after the offset, before any rounding; none
+    // when the tick converted no raw value of 1 or more.
+    std::optional<double> exactCelsius;
 };
 
 bool isValidProfileCode(const QString& code);
@@ -51,8 +54,8 @@ constexpr double kelvinOffset = 273.15;
 std::optional<double> steinhartHartCelsius(double raw, const Coefficients& coefficients);
 
 // Converts raw with the coefficients and updates celsius and, for a raw value
-// of 1 or more, heldCelsius. Changes nothing when the coefficients make no
-// usable temperature (not a number, S = 0, a result too large to hold).
+// of 1 or more, heldCelsius and exactCelsius (without offset). Changes nothing when the
+// coefficients make no usable temperature (not a number, S = 0, a result too large to hold).
 void convert(ChannelReadout& readout, uint32_t raw, const Coefficients& coefficients);
 
 // Applies the offset code: sets graphValue and returns the adjusted Celsius

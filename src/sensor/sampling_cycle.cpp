@@ -21,6 +21,7 @@ void SamplingCycle::tick(GamePortSource& source, const std::array<ChannelInput, 
         const ChannelInput& in = inputs[i];
         ChannelReadout& out = readouts_[i];
         out.raw = raws[i];
+        out.exactCelsius.reset();
         if (!isValidProfileCode(in.codes.profile))
             continue;
         convert(out, raws[i], in.coefficients);
@@ -34,6 +35,8 @@ void SamplingCycle::tick(GamePortSource& source, const std::array<ChannelInput, 
     std::array<std::optional<int16_t>, 2> adjusted;
     for (int i = 0; i < 2; ++i) {
         adjusted[i] = applyOffset(readouts_[i], inputs[i].codes.offset);
+        if (auto& exact = readouts_[i].exactCelsius)
+            *exact += offsetFromCode(inputs[i].codes.offset).value_or(0);
         if (offsetFromCode(inputs[i].codes.offset) && readouts_[i].graphValue)
             displays_.graph[i] = graphValueText(*readouts_[i].graphValue);
     }

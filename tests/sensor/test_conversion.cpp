@@ -43,7 +43,7 @@ TEST(Conversion, ReadoutAndGraph) {
         };
         const Coefficients k{typed(0, initial.a), typed(1, initial.b), typed(2, initial.c)};
         SCOPED_TRACE(testing::Message() << c.sensor << " " << c.raw << " " << c.k[0]);
-        ChannelReadout r{0, 7, 7, 45, QStringLiteral("45°F"), std::nullopt};
+        ChannelReadout r{0, 7, 7, 45, QStringLiteral("45°F"), std::nullopt, std::nullopt};
         for (int tick = 0; tick < 2; ++tick) {
             convert(r, c.raw, k);
             if (const auto adjusted = applyOffset(r, QLatin1String(c.offset)))
