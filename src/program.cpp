@@ -2,6 +2,7 @@
 
 #include "program.h"
 
+#include "metrics/metrics_server.h"
 #include "sensor/demo_source.h"
 #include "sensor/joystick_source.h"
 #include "sensor/scripted_source.h"
@@ -9,6 +10,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -32,13 +34,17 @@ struct CommandLine {
         QStringLiteral("device"),
         QStringLiteral("Read the joystick with this index, GUID or name part."),
         QStringLiteral("id")};
+    const QCommandLineOption metrics{
+        QStringLiteral("metrics"),
+        QStringLiteral("Serve the readings to Prometheus (ip: 127.0.0.1)."),
+        QStringLiteral("[ip:]port")};
 
     CommandLine() {
         parser.setApplicationDescription(
             QStringLiteral("Two-channel thermometer: reads two thermistors on a joystick's axes."));
         parser.addHelpOption();
         parser.addVersionOption();
-        for (const QCommandLineOption* option : {&demo, &replay, &listDevices, &device})
+        for (const QCommandLineOption* option : {&demo, &replay, &listDevices, &device, &metrics})
             parser.addOption(*option);
     }
 
@@ -107,9 +113,57 @@ std::unique_ptr<GamePortSource> sourceFor(const CommandLine& line, int* status) 
     return joystick;
 }
 
-// The main window on the source until the last window closes.
-int runWindow(std::unique_ptr<GamePortSource> source) {
+// Where --metrics asks to serve: nothing when it is not given. False when its
+// value is malformed; the reason has been printed.
+bool metricsAddress(const CommandLine& line, std::optional<ListenAddress>* where) {
+    if (!line.parser.isSet(line.metrics))
+        return true;
+    QString error;
+    *where = parseListenAddress(line.parser.value(line.metrics), &error);
+    if (!*where)
+        std::fprintf(stderr, "%s\n", qUtf8Printable(error));
+    return where->has_value();
+}
+
+// Starts serving metrics when asked to. False when the address cannot be
+// bound; the reason has been printed.
+bool serveMetrics(const std::optional<ListenAddress>& where,
+                  std::unique_ptr<MetricsServer>* server) {
+    if (!where)
+        return true;
+    *server = std::make_unique<MetricsServer>();
+    QString error;
+    if ((*server)->start(*where, &error)) {
+        MetricsState state;
+        state.version = QCoreApplication::applicationVersion();
+        (*server)->publish(state);
+        return true;
+    }
+    std::fprintf(stderr, "%s\n", qUtf8Printable(error));
+    server->reset();
+    return false;
+}
+
+// Publishes the results of each of ticker's sampling ticks to the server.
+template <typename Ticker> void publishEachTick(Ticker* ticker, MetricsServer* server) {
+    if (!server)
+        return;
+    auto state = std::make_shared<MetricsState>();
+    state->version = QCoreApplication::applicationVersion();
+    QObject::connect(ticker, &Ticker::ticked, ticker, [ticker, server, state] {
+        state->record(ticker->cycle(), QDateTime::currentMSecsSinceEpoch());
+        server->publish(*state);
+    });
+}
+
+// The main window on the source until the last window closes; the metrics
+// endpoint, when asked for, is bound before the window opens.
+int runWindow(std::unique_ptr<GamePortSource> source, const std::optional<ListenAddress>& metrics) {
+    std::unique_ptr<MetricsServer> server;
+    if (!serveMetrics(metrics, &server))
+        return 2;
     frmTemp1 window(std::move(source));
+    publishEachTick(&window, server.get());
     if (!window.Form_Load())
         return 1;
     window.show();
@@ -162,7 +216,10 @@ int runProgram(const QStringList& arguments) {
     std::unique_ptr<GamePortSource> source = sourceFor(line, &status);
     if (!source)
         return status;
-    return runWindow(std::move(source));
+    std::optional<ListenAddress> metrics;
+    if (!metricsAddress(line, &metrics))
+        return 2;
+    return runWindow(std::move(source), metrics);
 }
 
 int kelvanoMain(int argc, char* argv[]) {
@@ -183,6 +240,9 @@ int kelvanoMain(int argc, char* argv[]) {
     std::unique_ptr<GamePortSource> source = sourceFor(line, &status);
     if (!source)
         return status;
+    std::optional<ListenAddress> metrics;
+    if (!metricsAddress(line, &metrics))
+        return 2;
     if (!displayNamed(argc, argv)) {
         std::fputs(noDisplay, stderr);
         return 3;
@@ -196,5 +256,5 @@ int kelvanoMain(int argc, char* argv[]) {
     heldMessages.clear();
     // Lets the desktop match the windows to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(KELVANO_APP_ID));
-    return runWindow(std::move(source));
+    return runWindow(std::move(source), metrics);
 }

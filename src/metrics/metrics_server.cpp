@@ -26,7 +26,8 @@ std::optional<ListenAddress> parseListenAddress(const QString& text, QString* er
         *error = QStringLiteral("kelvano: --metrics %1: %2").arg(text, why);
         return std::nullopt;
     };
-    const QString example = QStringLiteral(", as in %1 or 0.0.0.0:%1").arg(defaultMetricsPort);
+    const QString example = QStringLiteral(" (for example --metrics %1 or --metrics 0.0.0.0:%1)")
+                                .arg(defaultMetricsPort);
     if (text.isEmpty())
         return fail(QStringLiteral("give a port") + example);
     QString host;
@@ -75,7 +76,9 @@ std::optional<ListenAddress> parseListenAddress(const QString& text, QString* er
     } else if (host == QLatin1String("localhost")) {
         result.address = QHostAddress(QHostAddress::LocalHost);
     } else if (!result.address.setAddress(host) || !result.address.scopeId().isEmpty() ||
-               bracketed != (result.address.protocol() == QAbstractSocket::IPv6Protocol)) {
+               bracketed != (result.address.protocol() == QAbstractSocket::IPv6Protocol) ||
+               (!bracketed && host.count(QLatin1Char('.')) != 3)) {
+        // (Qt also reads the old short forms such as 10.1 for 10.0.0.1; nobody means those.)
         return fail(QStringLiteral("'%1' is not an IP address").arg(host) + example);
     }
     return result;
