@@ -4,198 +4,86 @@
 #include "sensor/scripted_source.h"
 
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <charconv>
 #include <map>
 #include <set>
-#include <stdexcept>
-#include <string>
 
 namespace {
 
-// A strict reader of the Prometheus text format 0.0.4: anything the format
-// does not allow throws, and so do a family without HELP or TYPE, a family's
-// samples not in one group, a repeated series, and names against the naming
-// practices this program follows (kelvano_ prefix, counters ending in _total).
-struct Family {
-    std::string type, help;
-    std::map<std::map<std::string, std::string>, double> samples; // by label set
-};
-using Families = std::map<std::string, Family>;
+using Page = std::map<std::string, double>;
 
-struct Parser {
-    std::string_view text;
-    size_t pos = 0;
-
-    [[noreturn]] void fail(const std::string& why) const {
-        throw std::runtime_error(why + " at byte " + std::to_string(pos));
-    }
-    bool at(char c) const { return pos < text.size() && text[pos] == c; }
-    void expect(char c) {
-        if (!at(c))
-            fail(std::string("expected '") + c + "'");
-        ++pos;
-    }
-    std::string name(bool metric) {
-        const size_t start = pos;
-        while (pos < text.size()) {
-            const char c = text[pos];
-            const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
-                                (metric && c == ':');
-            if (!letter && !(pos > start && c >= '0' && c <= '9'))
-                break;
-            ++pos;
-        }
-        if (pos == start)
-            fail("expected a name");
-        return std::string(text.substr(start, pos - start));
-    }
-    std::string restOfLine() {
-        const size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos)
-            fail("the last line lacks its line feed");
-        std::string s(text.substr(pos, end - pos));
-        pos = end + 1;
-        return s;
-    }
-    std::string quoted() {
-        expect('"');
-        std::string value;
-        for (;;) {
-            if (pos >= text.size() || text[pos] == '\n')
-                fail("unterminated label value");
-            const char c = text[pos++];
-            if (c == '"')
-                return value;
-            if (c != '\\') {
-                value += c;
-                continue;
-            }
-            const char e = pos < text.size() ? text[pos++] : '\0';
-            if (e == '\\' || e == '"')
-                value += e;
-            else if (e == 'n')
-                value += '\n';
-            else
-                fail("bad escape in a label value");
-        }
-    }
-    double value() {
-        const std::string token = [&] {
-            const size_t start = pos;
-            while (pos < text.size() && text[pos] != ' ' && text[pos] != '\n')
-                ++pos;
-            return std::string(text.substr(start, pos - start));
-        }();
-        if (token == "+Inf")
-            return HUGE_VAL;
-        if (token == "-Inf")
-            return -HUGE_VAL;
-        if (token == "NaN")
-            return NAN;
-        double v = 0;
-        const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), v);
-        if (token.empty() || ec != std::errc() || end != token.data() + token.size())
-            fail("bad value '" + token + "'");
-        return v;
-    }
-
-    Families parse() {
-        Families families;
-        std::set<std::string> finished; // families whose group of lines has ended
-        std::string current;
-        const auto enter = [&](const std::string& family) {
-            if (family != current) {
-                if (!current.empty())
-                    finished.insert(current);
-                if (finished.count(family))
-                    fail(family + ": its lines are not one group");
-                current = family;
-            }
-        };
-        while (pos < text.size()) {
-            if (at('#')) {
-                ++pos;
-                expect(' ');
-                const std::string keyword = name(false);
-                expect(' ');
-                const std::string metric = name(true);
-                expect(' ');
-                enter(metric);
-                Family& f = families[metric];
-                if (keyword == "HELP") {
-                    if (!f.help.empty())
-                        fail(metric + ": a second HELP");
-                    f.help = restOfLine();
-                    if (f.help.empty())
-                        fail(metric + ": empty HELP");
-                } else if (keyword == "TYPE") {
-                    if (!f.type.empty() || !f.samples.empty())
-                        fail(metric + ": TYPE repeated or after a sample");
-                    f.type = restOfLine();
-                    if (f.type != "counter" && f.type != "gauge")
-                        fail(metric + ": type " + f.type);
-                } else {
-                    fail("a comment this program never writes");
-                }
-                continue;
-            }
-            const std::string metric = name(true);
-            enter(metric);
+// Reads the page as strictly as the text format 0.0.4 allows, and fails the test on a
+// family without HELP and TYPE, a family's lines not in one group, a repeated series or
+// a name against the naming practices (kelvano_ prefix, counters ending in _total).
+// Returns the samples by series, "name{label=value,...}" with labels in name order and
+// values unescaped.
+Page parse(const QByteArray& page) {
+    const QString name = QStringLiteral("([a-zA-Z_:][a-zA-Z0-9_:]*)");
+    const QString label = QStringLiteral("[a-zA-Z_][a-zA-Z0-9_]*=\"(?:[^\"\\\\]|\\\\[\\\\\"n])*\"");
+    const QRegularExpression help(QStringLiteral("^# HELP %1 .+$").arg(name));
+    const QRegularExpression type(QStringLiteral("^# TYPE %1 (counter|gauge)$").arg(name));
+    const QRegularExpression sample(
+        QStringLiteral("^%1(?:\\{((?:%2,)*%2)\\})? (\\S+)$").arg(name, label));
+    const QRegularExpression pair(QStringLiteral("([a-zA-Z_]+)=\"((?:[^\"\\\\]|\\\\.)*)\""));
+    Page series;
+    std::map<std::string, std::string> types;
+    std::set<std::string> helped, ended;
+    std::string current;
+    EXPECT_TRUE(page.endsWith('\n'));
+    for (const QByteArray& bytes : page.chopped(1).split('\n')) {
+        const QString line = QString::fromUtf8(bytes);
+        QRegularExpressionMatch m;
+        if ((m = help.match(line)).hasMatch()) {
+            EXPECT_TRUE(helped.insert(m.captured(1).toStdString()).second)
+                << "HELP again: " << bytes.data();
+        } else if ((m = type.match(line)).hasMatch()) {
+            EXPECT_TRUE(
+                types.emplace(m.captured(1).toStdString(), m.captured(2).toStdString()).second)
+                << "TYPE again: " << bytes.data();
+        } else if ((m = sample.match(line)).hasMatch()) {
+            const std::string family = m.captured(1).toStdString();
+            EXPECT_TRUE(helped.count(family) && types.count(family)) << bytes.data();
             std::map<std::string, std::string> labels;
-            if (at('{')) {
-                ++pos;
-                while (!at('}')) {
-                    const std::string label = name(false);
-                    if (label.rfind("__", 0) == 0)
-                        fail("reserved label name");
-                    expect('=');
-                    if (!labels.emplace(label, quoted()).second)
-                        fail("label repeated");
-                    if (!at('}'))
-                        expect(',');
-                }
-                ++pos;
+            for (const QRegularExpressionMatch& p : pair.globalMatch(m.captured(2))) {
+                const std::string escaped = p.captured(2).toStdString();
+                std::string value;
+                for (size_t k = 0; k < escaped.size(); ++k)
+                    value += escaped[k] != '\\'    ? escaped[k]
+                             : escaped[++k] == 'n' ? '\n'
+                                                   : escaped[k];
+                EXPECT_TRUE(labels.emplace(p.captured(1).toStdString(), value).second);
             }
-            expect(' ');
-            const double v = value();
-            expect('\n');
-            Family& f = families[metric];
-            if (f.type.empty() || f.help.empty())
-                fail(metric + ": a sample before HELP and TYPE");
-            if (!f.samples.emplace(labels, v).second)
-                fail(metric + ": series repeated");
+            std::string key = family;
+            for (const auto& [l, v] : labels)
+                key += (key == family ? "{" : ",") + l + "=" + v;
+            key += labels.empty() ? "" : "}";
+            const std::string text = m.captured(3).toStdString();
+            double value = 0;
+            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+            EXPECT_TRUE(ec == std::errc() && end == text.data() + text.size()) << bytes.data();
+            EXPECT_TRUE(series.emplace(key, value).second) << "repeated: " << bytes.data();
+        } else {
+            ADD_FAILURE() << "not the text format: " << bytes.data();
+            continue;
         }
-        for (const auto& [metric, f] : families) {
-            if (f.type.empty())
-                fail(metric + ": no TYPE");
-            if (metric.rfind("kelvano_", 0) != 0 ||
-                (f.type == "counter") !=
-                    (metric.size() > 6 && metric.compare(metric.size() - 6, 6, "_total") == 0))
-                fail(metric + ": against the naming practices");
+        const std::string family = m.captured(1).toStdString();
+        if (family != current) {
+            EXPECT_TRUE(ended.insert(current).second && !ended.count(family))
+                << family << ": its lines are not one group";
+            current = family;
         }
-        return families;
     }
-};
-
-Families parse(const QByteArray& text) {
-    Parser parser{std::string_view(text.constData(), size_t(text.size()))};
-    return parser.parse();
-}
-
-using Labels = std::map<std::string, std::string>;
-using Read = ScriptedSource::Read;
-
-// The samples of one family, or nothing when it has none.
-std::map<Labels, double> samples(const Families& families, const std::string& name) {
-    const auto it = families.find(name);
-    EXPECT_NE(it, families.end()) << name << " has no HELP and TYPE";
-    return it == families.end() ? std::map<Labels, double>{} : it->second.samples;
+    for (const auto& [family, t] : types)
+        EXPECT_TRUE(family.rfind("kelvano_", 0) == 0 &&
+                    (t == "counter") ==
+                        (family.size() > 6 && family.substr(family.size() - 6) == "_total"))
+            << family << " " << t;
+    EXPECT_EQ(types.size(), helped.size());
+    return series;
 }
 
 double celsius(uint32_t raw, int sensor, int offset) {
@@ -204,127 +92,96 @@ double celsius(uint32_t raw, int sensor, int offset) {
 
 } // namespace
 
-// Reads replayed into a real sampling cycle, then the page parsed back.
+// Reads replayed into a real sampling cycle, the page parsed back. Sensor 2's profile name
+// holds a quote, a backslash and a line break; its offset is +2.
 TEST(Exposition, StatesParsedBack) {
-    const QString awkward = QStringLiteral("Probe \"A\\B\"\nline 2 °C");
-    struct Case {
-        const char* what;
-        std::vector<Read> reads;
-        std::map<Labels, double> temperature, raw;
-        double up;
-        std::map<Labels, double> errors;
+    const std::string awkward = "Probe \"A\\B\"\nline 2 °C";
+    const std::string t1 = "kelvano_temperature_celsius{name=100K,sensor=1}";
+    const std::string t2 = "kelvano_temperature_celsius{name=" + awkward + ",sensor=2}";
+    const std::string r1 = "kelvano_raw_value{sensor=1}", r2 = "kelvano_raw_value{sensor=2}";
+    using Read = ScriptedSource::Read;
+    const std::pair<std::vector<Read>, Page> cases[] = {
+        // Both sensors read.
+        {{{0, 5203, 31036}},
+         {{t1, celsius(5203, 1, 0)},
+          {t2, celsius(31036, 2, 2)},
+          {r1, 5203},
+          {r2, 31036},
+          {"kelvano_port_up", 1},
+          {"kelvano_port_status_code", 0}}},
+        // Sensor 2 unplugged: no temperature of it, its raw value 0.
+        {{{0, 5203, 31036}, {0, 6000, 0}},
+         {{t1, celsius(6000, 1, 0)},
+          {r1, 6000},
+          {r2, 0},
+          {"kelvano_port_up", 1},
+          {"kelvano_port_status_code", 0}}},
+        // The port unplugged after a good read: nothing of the earlier read is left.
+        {{{0, 5203, 31036}, {167, {}, {}}},
+         {{"kelvano_port_up", 0},
+          {"kelvano_port_status_code", 167},
+          {"kelvano_read_errors_total{code=167}", 1}}},
+        // Read errors counted by code, then a good read at both ends of the range.
+        {{{31, {}, {}}, {167, {}, {}}, {31, {}, {}}, {0, 1, 65535}},
+         {{t1, celsius(1, 1, 0)},
+          {t2, celsius(65535, 2, 2)},
+          {r1, 1},
+          {r2, 65535},
+          {"kelvano_port_up", 1},
+          {"kelvano_port_status_code", 0},
+          {"kelvano_read_errors_total{code=31}", 2},
+          {"kelvano_read_errors_total{code=167}", 1}}},
     };
-    const Case cases[] = {
-        {"both sensors read",
-         {{0, 5203, 31036}},
-         {{{{"sensor", "1"}, {"name", "100K"}}, celsius(5203, 1, 0)},
-          {{{"sensor", "2"}, {"name", awkward.toStdString()}}, celsius(31036, 2, 2)}},
-         {{{{"sensor", "1"}}, 5203}, {{{"sensor", "2"}}, 31036}},
-         1,
-         {}},
-        {"sensor 2 unplugged",
-         {{0, 5203, 31036}, {0, 6000, 0}},
-         {{{{"sensor", "1"}, {"name", "100K"}}, celsius(6000, 1, 0)}},
-         {{{{"sensor", "1"}}, 6000}, {{{"sensor", "2"}}, 0}},
-         1,
-         {}},
-        {"port unplugged after a good read: nothing stale",
-         {{0, 5203, 31036}, {167, {}, {}}},
-         {},
-         {},
-         0,
-         {{{{"code", "167"}}, 1}}},
-        {"read errors counted by code, then a good read",
-         {{31, {}, {}}, {167, {}, {}}, {31, {}, {}}, {0, 1, 65535}},
-         {{{{"sensor", "1"}, {"name", "100K"}}, celsius(1, 1, 0)},
-          {{{"sensor", "2"}, {"name", awkward.toStdString()}}, celsius(65535, 2, 2)}},
-         {{{{"sensor", "1"}}, 1}, {{{"sensor", "2"}}, 65535}},
-         1,
-         {{{{"code", "31"}}, 2}, {{{"code", "167"}}, 1}}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        ScriptedSource source(c.reads);
+    for (const auto& [reads, expected] : cases) {
+        ScriptedSource source(reads);
         std::array<ChannelInput, 2> inputs;
         for (int s : {1, 2})
             inputs[s - 1].coefficients = initialCoefficients(s);
         inputs[0].profileText = QStringLiteral("100K");
-        inputs[1].profileText = awkward;
+        inputs[1].profileText = QString::fromStdString(awkward);
         inputs[1].codes.offset = QStringLiteral("2");
         SamplingCycle cycle;
         MetricsState state;
         state.version = QStringLiteral("1.2.3");
-        int64_t ms = 1733486927123;
-        for (size_t i = 0; i < c.reads.size(); ++i) {
+        for (size_t i = 0; i < reads.size(); ++i) {
             cycle.tick(source, inputs);
-            state.record(cycle, ms += 1000);
+            state.record(cycle, 1733486927123 + int64_t(i) * 1000);
         }
-
-        const Families f = parse(expositionText(state));
-        EXPECT_EQ(samples(f, "kelvano_temperature_celsius"), c.temperature);
-        EXPECT_EQ(samples(f, "kelvano_raw_value"), c.raw);
-        EXPECT_EQ(samples(f, "kelvano_port_up"), (std::map<Labels, double>{{{}, c.up}}));
-        EXPECT_EQ(samples(f, "kelvano_port_status_code"),
-                  (std::map<Labels, double>{{{}, double(c.reads.back().code)}}));
-        EXPECT_EQ(samples(f, "kelvano_reads_total"),
-                  (std::map<Labels, double>{{{}, double(c.reads.size())}}));
-        EXPECT_EQ(samples(f, "kelvano_read_errors_total"), c.errors);
-        EXPECT_EQ(samples(f, "kelvano_last_read_timestamp_seconds"),
-                  (std::map<Labels, double>{{{}, double(ms) / 1000}}));
-        EXPECT_EQ(samples(f, "kelvano_build_info"),
-                  (std::map<Labels, double>{{{{"version", "1.2.3"}}, 1}}));
-        EXPECT_EQ(f.count("kelvano_alarm_active"), 0u);
-        EXPECT_EQ(f.at("kelvano_reads_total").type, "counter");
+        Page page = expected;
+        page["kelvano_reads_total"] = double(reads.size());
+        page["kelvano_last_read_timestamp_seconds"] =
+            double(1733486927123 + int64_t(reads.size() - 1) * 1000) / 1000;
+        page["kelvano_build_info{version=1.2.3}"] = 1;
+        EXPECT_EQ(parse(expositionText(state)), page) << "after " << reads.size() << " reads";
     }
 }
 
-// Before the first read: the port is not up and nothing else claims a reading.
-// With alarm limits switched on, one series per limit.
+// Before the first read the port is not up and nothing claims a reading. With alarm limits
+// switched on, one series per limit.
 TEST(Exposition, BeforeTheFirstReadAndAlarms) {
     MetricsState state;
     state.alarms = {{1, QStringLiteral("high"), true}, {2, QStringLiteral("low"), false}};
-    const Families f = parse(expositionText(state));
-    EXPECT_EQ(samples(f, "kelvano_port_up"), (std::map<Labels, double>{{{}, 0}}));
-    EXPECT_EQ(samples(f, "kelvano_reads_total"), (std::map<Labels, double>{{{}, 0}}));
-    for (const char* none : {"kelvano_temperature_celsius", "kelvano_raw_value",
-                             "kelvano_port_status_code", "kelvano_last_read_timestamp_seconds"})
-        EXPECT_TRUE(samples(f, none).empty()) << none;
-    EXPECT_EQ(samples(f, "kelvano_alarm_active"),
-              (std::map<Labels, double>{{{{"sensor", "1"}, {"limit", "high"}}, 1},
-                                        {{{"sensor", "2"}, {"limit", "low"}}, 0}}));
+    EXPECT_EQ(parse(expositionText(state)), (Page{{"kelvano_port_up", 0},
+                                                  {"kelvano_reads_total", 0},
+                                                  {"kelvano_alarm_active{limit=high,sensor=1}", 1},
+                                                  {"kelvano_alarm_active{limit=low,sensor=2}", 0},
+                                                  {"kelvano_build_info{version=}", 1}}));
 }
 
-// The escaping the format requires, and nothing more.
-TEST(Exposition, LabelValueEscaping) {
-    EXPECT_EQ(escapeLabelValue(QStringLiteral("a\"b\\c\nd\re\tf °")),
-              QStringLiteral("a\\\"b\\\\c\\nd\re\tf °"));
-}
-
-// The Prometheus and Grafana files use only metrics that the page has, and the dashboard
-// selects machines by the instance label.
+// The Prometheus and Grafana files name only metrics that the page has, and the dashboard
+// is JSON.
 TEST(Exposition, ContribFilesNameServedMetrics) {
-    MetricsState state;
-    state.alarms = {{1, QStringLiteral("high"), true}};
-    const Families served = parse(expositionText(state));
-    const QRegularExpression metric(QStringLiteral("\\bkelvano_[a-z_]+"));
+    const QByteArray page = expositionText(MetricsState{});
     for (const char* file : {"prometheus.yml", "kelvano-alerts.yml", "grafana-dashboard.json"}) {
         QFile f(QStringLiteral(KELVANO_SOURCE_DIR "/contrib/") + QLatin1String(file));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << file;
-        const QString text = QString::fromUtf8(f.readAll());
-        for (const QRegularExpressionMatch& m : metric.globalMatch(text))
-            EXPECT_EQ(served.count(m.captured().toStdString()), 1u)
+        const QByteArray text = f.readAll();
+        const QRegularExpression metric(QStringLiteral("\\bkelvano_[a-z_]+"));
+        for (const QRegularExpressionMatch& m : metric.globalMatch(QString::fromUtf8(text)))
+            EXPECT_TRUE(page.contains("# TYPE " + m.captured().toUtf8() + ' '))
                 << file << ": " << m.captured().toStdString();
-        if (QLatin1String(file) == QLatin1String("grafana-dashboard.json")) {
-            QJsonParseError error;
-            const QJsonObject dashboard = QJsonDocument::fromJson(text.toUtf8(), &error).object();
-            EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
-            const QJsonArray variables =
-                dashboard[QLatin1String("templating")][QLatin1String("list")].toArray();
-            EXPECT_TRUE(std::any_of(variables.begin(), variables.end(), [](const QJsonValue& v) {
-                return v[QLatin1String("name")] == QLatin1String("instance") &&
-                       v[QLatin1String("definition")].toString().contains(
-                           QLatin1String("instance"));
-            }));
+        if (QByteArray(file).endsWith(".json")) {
+            EXPECT_FALSE(QJsonDocument::fromJson(text).isNull()) << file;
         }
     }
 }

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A real Prometheus server scrapes the program every second while it replays a
-// file that reads both sensors, unplugs the port, then unplugs sensor 2; what
-// Prometheus stored is checked against the conversion of the replayed raw
-// values. Everything runs on loopback and ends by itself within a minute.
+// A real Prometheus server scrapes the program every second while it replays both sensors
+// read, the port unplugged, then sensor 2 unplugged; what Prometheus stored is checked
+// against the conversion of the replayed raw values. Everything runs on loopback and ends
+// by itself within a minute.
 #include "sensor/conversion.h"
 
 #include <QCoreApplication>
@@ -28,73 +28,41 @@
 
 namespace {
 
-const QDeadlineTimer deadline(50000); // the whole test, from its start
-
 quint16 freePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
 }
 
-// One sample of a series: its labels (without job and instance) and its values by time.
-using Labels = std::map<QString, QString>;
-using Series = std::map<Labels, std::map<double, double>>;
+// Values by time for each series, the series named by their sensor label.
+using Series = std::map<QString, std::map<double, double>>;
 
-class Prometheus {
-  public:
-    explicit Prometheus(quint16 port) : port_(port) {}
-
-    // The result of an instant query, series by labels; nothing when Prometheus does not answer.
-    std::optional<Series> query(const QString& promql) {
-        QUrl url(QStringLiteral("http://127.0.0.1:%1/api/v1/query").arg(port_));
-        QUrlQuery q;
-        q.addQueryItem(QStringLiteral("query"), promql);
-        url.setQuery(q);
-        QNetworkReply* reply = network_.get(QNetworkRequest(url));
-        QEventLoop loop;
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-        loop.exec();
-        reply->deleteLater();
-        if (!reply->isFinished() || reply->error() != QNetworkReply::NoError)
-            return std::nullopt;
-        const QJsonObject data =
-            QJsonDocument::fromJson(reply->readAll()).object()[QLatin1String("data")].toObject();
-        Series series;
-        for (const QJsonValue& s : data[QLatin1String("result")].toArray()) {
-            Labels labels;
-            const QJsonObject metric = s[QLatin1String("metric")].toObject();
-            for (auto it = metric.begin(); it != metric.end(); ++it)
-                if (it.key() != QLatin1String("job") && it.key() != QLatin1String("instance"))
-                    labels[it.key()] = it.value().toString();
-            auto& values = series[labels];
-            QJsonArray points = s[QLatin1String("values")].toArray();
-            if (points.isEmpty())
-                points.append(s[QLatin1String("value")]);
-            for (const QJsonValue& p : points)
-                values[p[0].toDouble()] = p[1].toString().toDouble();
-        }
-        return series;
+// An instant query; nothing when Prometheus does not answer.
+std::optional<Series> query(quint16 port, const QString& promql) {
+    QUrl url(QStringLiteral("http://127.0.0.1:%1/api/v1/query").arg(port));
+    url.setQuery(QUrlQuery{{QStringLiteral("query"), promql}});
+    QNetworkAccessManager network;
+    QNetworkReply* reply = network.get(QNetworkRequest(url));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (!reply->isFinished() || reply->error() != QNetworkReply::NoError)
+        return std::nullopt;
+    Series series;
+    const QJsonObject data =
+        QJsonDocument::fromJson(reply->readAll())[QLatin1String("data")].toObject();
+    for (const QJsonValue& s : data[QLatin1String("result")].toArray()) {
+        auto& values = series[s[QLatin1String("metric")][QLatin1String("sensor")].toString()];
+        const QJsonArray points = s[QLatin1String("values")].toArray();
+        for (const QJsonValue& p :
+             points.isEmpty() ? QJsonArray{s[QLatin1String("value")]} : points)
+            values[p[0].toDouble()] = p[1].toString().toDouble();
     }
+    return series;
+}
 
-    // Waits until the query's single value satisfies ok.
-    bool waitFor(const QString& promql, const std::function<bool(double)>& ok) {
-        while (!deadline.hasExpired()) {
-            const auto s = query(promql);
-            if (s && s->size() == 1 && !s->begin()->second.empty() &&
-                ok(s->begin()->second.rbegin()->second))
-                return true;
-            QThread::msleep(250);
-        }
-        return false;
-    }
-
-  private:
-    quint16 port_;
-    QNetworkAccessManager network_;
-};
-
-// Runs a program in a process group of its own; the group is killed when the test ends.
+// Runs a program in a process group of its own, killed whole when the test ends.
 struct Running {
     Running() {
         process.setChildProcessModifier([] { ::setpgid(0, 0); });
@@ -104,86 +72,79 @@ struct Running {
             ::kill(-pid_t(process.processId()), SIGKILL);
         process.waitForFinished(5000);
     }
+    // The program without a window where it can, else the window on a virtual display.
+    void kelvano(const QStringList& options) {
+        QProcess help;
+        help.start(QStringLiteral(KELVANO_BINARY), {QStringLiteral("--help")});
+        help.waitForFinished(10000);
+        if (help.readAllStandardOutput().contains("--headless"))
+            process.start(QStringLiteral(KELVANO_BINARY),
+                          QStringList{QStringLiteral("--headless")} + options);
+        else
+            process.start(QStringLiteral("xvfb-run"),
+                          QStringList{QStringLiteral("-a"), QStringLiteral(KELVANO_BINARY)} +
+                              options);
+    }
     QProcess process;
 };
-
-// The program as the test runs it: without a window where it can, else in the window on a
-// virtual display.
-void startKelvano(QProcess& process, const QStringList& options, const QProcessEnvironment& env) {
-    process.setProcessEnvironment(env);
-    QProcess help;
-    help.start(QStringLiteral(KELVANO_BINARY), {QStringLiteral("--help")});
-    help.waitForFinished(10000);
-    if (help.readAllStandardOutput().contains("--headless"))
-        process.start(QStringLiteral(KELVANO_BINARY),
-                      QStringList{QStringLiteral("--headless")} + options);
-    else
-        process.start(QStringLiteral("xvfb-run"),
-                      QStringList{QStringLiteral("-a"), QStringLiteral(KELVANO_BINARY)} + options);
-}
 
 } // namespace
 
 TEST(Prometheus, ScrapesReplayedReadings) {
+    const QDeadlineTimer deadline(50000);
     int argc = 1;
     char name[] = "test_prometheus";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-
+    const auto write = [&](const QString& file, const QString& text) {
+        QFile f(dir.filePath(file));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text.toUtf8());
+        return f.fileName();
+    };
     // Six reads of both sensors, six with the port unplugged, then sensor 2 unplugged.
-    const uint32_t rawA1 = 5203, rawA2 = 31036, rawB1 = 8000;
-    QString script = QStringLiteral("probe 0\n");
-    for (int i = 0; i < 6; ++i)
-        script += QStringLiteral("0 %1 %2\n").arg(rawA1).arg(rawA2);
-    script += QStringLiteral("167\n").repeated(6);
-    script += QStringLiteral("0 %1 0\n").arg(rawB1);
-    QFile replay(dir.filePath(QStringLiteral("replay.txt")));
-    ASSERT_TRUE(replay.open(QIODevice::WriteOnly));
-    replay.write(script.toUtf8());
-    replay.close();
+    const QString replay =
+        write(QStringLiteral("replay"),
+              QStringLiteral("probe 0\n") + QStringLiteral("0 5203 31036\n").repeated(6) +
+                  QStringLiteral("167\n").repeated(6) + QStringLiteral("0 8000 0\n"));
+    const QString target = QStringLiteral("127.0.0.1:%1").arg(freePort());
+    const quint16 port = freePort();
+    const QString config =
+        write(QStringLiteral("prometheus.yml"),
+              QStringLiteral("global: {scrape_interval: 1s, scrape_timeout: 1s}\n"
+                             "scrape_configs:\n  - job_name: kelvano\n"
+                             "    static_configs: [{targets: ['%1']}]\n")
+                  .arg(target));
 
-    const quint16 kelvanoPort = freePort();
-    const quint16 prometheusPort = freePort();
-    const QString target = QStringLiteral("127.0.0.1:%1").arg(kelvanoPort);
-    QFile config(dir.filePath(QStringLiteral("prometheus.yml")));
-    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write(QStringLiteral("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
-                                "scrape_configs:\n  - job_name: kelvano\n    static_configs:\n"
-                                "      - targets: ['%1']\n")
-                     .arg(target)
-                     .toUtf8());
-    config.close();
-
-    // The stored settings: none, so both sensors use their initial coefficients, no offset.
+    // No stored settings: both sensors with their initial coefficients and no offset.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("HOME"), dir.path());
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    Running kelvano;
+    Running kelvano, prometheus, second;
+    kelvano.process.setProcessEnvironment(env);
     kelvano.process.setProcessChannelMode(QProcess::ForwardedChannels);
-    startKelvano(
-        kelvano.process,
-        {QStringLiteral("--replay"), replay.fileName(), QStringLiteral("--metrics"), target}, env);
-    Running prometheus;
+    kelvano.kelvano({QStringLiteral("--replay"), replay, QStringLiteral("--metrics"), target});
     prometheus.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     prometheus.process.start(
         QStringLiteral("prometheus"),
-        {QStringLiteral("--config.file=") + config.fileName(),
+        {QStringLiteral("--config.file=") + config,
          QStringLiteral("--storage.tsdb.path=") + dir.filePath(QStringLiteral("data")),
-         QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(prometheusPort),
+         QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(port),
          QStringLiteral("--log.level=warn")});
-    ASSERT_TRUE(prometheus.process.waitForStarted(10000));
-
-    Prometheus p(prometheusPort);
-    ASSERT_TRUE(p.waitFor(QStringLiteral("up{job=\"kelvano\"}"), [](double v) { return v == 1; }))
-        << "Prometheus never reached the program";
+    const auto waitFor = [&](const QString& promql, double least) {
+        for (; !deadline.hasExpired(); QThread::msleep(250))
+            if (const auto s = query(port, promql);
+                s && s->size() == 1 && s->begin()->second.begin()->second >= least)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(waitFor(QStringLiteral("up"), 1)) << "Prometheus never reached the program";
 
     // A second program on the same address stops before it starts, with the reason.
-    Running second;
-    startKelvano(second.process, {QStringLiteral("--demo"), QStringLiteral("--metrics"), target},
-                 env);
+    second.process.setProcessEnvironment(env);
+    second.kelvano({QStringLiteral("--demo"), QStringLiteral("--metrics"), target});
     ASSERT_TRUE(second.process.waitForFinished(20000));
     EXPECT_EQ(second.process.exitCode(), 2);
     EXPECT_TRUE(second.process.readAllStandardError().contains(
@@ -191,26 +152,22 @@ TEST(Prometheus, ScrapesReplayedReadings) {
             .arg(target)
             .toUtf8()));
 
-    // Past the unplugged stretch and a few reads into the last entry.
-    ASSERT_TRUE(p.waitFor(QStringLiteral("kelvano_reads_total"), [](double v) { return v >= 16; }))
-        << "the reads did not reach the last entry in time";
+    // Past the unplugged stretch and a few reads into the last entry: only sensor 1 now.
+    ASSERT_TRUE(waitFor(QStringLiteral("kelvano_reads_total"), 16))
+        << "too slow to reach the last entry";
+    const double a1 = *steinhartHartCelsius(5203, initialCoefficients(1));
+    const double a2 = *steinhartHartCelsius(31036, initialCoefficients(2));
+    const double b1 = *steinhartHartCelsius(8000, initialCoefficients(1));
+    const auto now = query(port, QStringLiteral("kelvano_temperature_celsius"));
+    ASSERT_TRUE(now && now->size() == 1 && now->count(QStringLiteral("1")));
+    EXPECT_EQ(now->at(QStringLiteral("1")).begin()->second, b1);
 
-    const double a1 = *steinhartHartCelsius(rawA1, initialCoefficients(1));
-    const double a2 = *steinhartHartCelsius(rawA2, initialCoefficients(2));
-    const double b1 = *steinhartHartCelsius(rawB1, initialCoefficients(1));
-    const auto now = p.query(QStringLiteral("kelvano_temperature_celsius"));
-    ASSERT_TRUE(now);
-    ASSERT_EQ(now->size(), 1u) << "sensor 2 is unplugged: only sensor 1 has a temperature";
-    EXPECT_EQ(now->begin()->first.at(QStringLiteral("sensor")), QStringLiteral("1"));
-    EXPECT_DOUBLE_EQ(now->begin()->second.begin()->second, b1);
-
-    // Everything stored: each temperature is the conversion of a raw value replayed while it
-    // was read, and none was scraped while the port was unplugged.
-    const auto up = p.query(QStringLiteral("kelvano_port_up[5m]"));
-    const auto temperatures = p.query(QStringLiteral("kelvano_temperature_celsius[5m]"));
-    ASSERT_TRUE(up && temperatures);
-    std::set<double> down;
-    std::set<double> upValues;
+    // Everything stored: each temperature the conversion of a raw value replayed while it was
+    // read, none scraped while the port was unplugged.
+    const auto up = query(port, QStringLiteral("kelvano_port_up[5m]"));
+    const auto temperatures = query(port, QStringLiteral("kelvano_temperature_celsius[5m]"));
+    ASSERT_TRUE(up && temperatures && up->size() == 1);
+    std::set<double> down, upValues;
     for (const auto& [time, value] : up->begin()->second) {
         upValues.insert(value);
         if (value == 0)
@@ -218,13 +175,11 @@ TEST(Prometheus, ScrapesReplayedReadings) {
     }
     EXPECT_EQ(upValues, (std::set<double>{0, 1})) << "the unplugged stretch was not scraped";
     std::map<QString, std::set<double>> seen;
-    for (const auto& [labels, values] : *temperatures) {
-        const QString sensor = labels.at(QStringLiteral("sensor"));
+    for (const auto& [sensor, values] : *temperatures)
         for (const auto& [time, value] : values) {
             EXPECT_EQ(down.count(time), 0u) << "sensor " << sensor.toStdString() << " at " << time;
             seen[sensor].insert(value);
         }
-    }
-    EXPECT_EQ(seen[QStringLiteral("1")], (std::set<double>{a1, b1}));
-    EXPECT_EQ(seen[QStringLiteral("2")], (std::set<double>{a2}));
+    EXPECT_EQ(seen, (std::map<QString, std::set<double>>{{QStringLiteral("1"), {a1, b1}},
+                                                         {QStringLiteral("2"), {a2}}}));
 }
