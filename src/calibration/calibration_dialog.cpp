@@ -33,7 +33,17 @@ QString tableTemperature(std::optional<double> value) {
     return value ? QLocale::c().toString(*value, 'f', 2) : QStringLiteral("-");
 }
 
-constexpr int checkRows = 7; // three points, two between them, two beyond
+// What was typed, as a message quotes it: at most 40 characters, then "…",
+// so that no word runs past the dialog's edge.
+QString quoted(const QString& typed) {
+    constexpr int longest = 40;
+    if (typed.size() <= longest)
+        return typed;
+    return typed.left(typed[longest - 1].isHighSurrogate() ? longest - 1 : longest) + QChar(0x2026);
+}
+
+constexpr int checkRows = 7;    // three points, two between them, two beyond
+constexpr int messageLines = 3; // the room kept for a message, so that a short one moves nothing
 } // namespace
 
 CalibrationDialog::CalibrationDialog(int sensor, QWidget* parent)
@@ -88,9 +98,10 @@ CalibrationDialog::CalibrationDialog(int sensor, QWidget* parent)
     connect(btnCalculate, &QPushButton::clicked, this, &CalibrationDialog::calculate);
     lblMessage = named<QLabel>(nullptr, QStringLiteral("lblMessage"));
     lblMessage->setWordWrap(true);
-    // Room for the longest message, so that nothing below it moves or is squeezed.
+    // Room for the usual messages, so that nothing below them moves; a longer
+    // one makes the dialog taller (showMessage).
     lblMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lblMessage->setMinimumHeight(3 * fontMetrics().lineSpacing());
+    lblMessage->setMinimumHeight(messageLines * fontMetrics().lineSpacing());
 
     auto* coefficients = new QHBoxLayout;
     const char* const letters[] = {"A", "B", "C"};
@@ -232,7 +243,7 @@ void CalibrationDialog::calculate() {
             showMessage(tr("Point %1: \"%2\" is not a number; write numbers with a decimal point, "
                            "as in 21.5.")
                             .arg(i + 1)
-                            .arg(t ? raw : temperature),
+                            .arg(quoted(t ? raw : temperature)),
                         true);
             return;
         }
@@ -293,6 +304,19 @@ void CalibrationDialog::clearResult() {
 }
 
 void CalibrationDialog::showMessage(const QString& text, bool caution) {
-    lblMessage->setStyleSheet(caution ? QStringLiteral("color: #b00000") : QString());
+    // The colour goes by the palette: a style sheet, once cleared, would
+    // leave the label in the desktop's font instead of the dialog's.
+    QPalette colours = palette();
+    if (caution)
+        colours.setColor(QPalette::WindowText, QColor(0xb0, 0, 0));
+    lblMessage->setPalette(colours);
     lblMessage->setText(text);
+    // A message longer than the room kept for it makes the dialog taller.
+    lblMessage->setMinimumHeight(
+        std::max(messageLines * fontMetrics().lineSpacing(),
+                 lblMessage->heightForWidth(lblMessage->contentsRect().width())));
+    if (isVisible()) {
+        layout()->activate();
+        resize(width(), std::max(height(), layout()->totalHeightForWidth(width())));
+    }
 }

@@ -10,6 +10,12 @@
 
 namespace {
 constexpr double highestRaw = 65535.0;
+// The reference temperatures a thermistor can be calibrated at, in °C.
+constexpr double lowestCelsius = -100.0;
+constexpr double highestCelsius = 300.0;
+// How far the coefficients, as their fields hold them, may miss a reference
+// temperature: so little that the check table shows it to the hundredth.
+constexpr double allowedMiss = 0.005;
 
 QString tr(const char* text) {
     return QCoreApplication::translate("Calibration", text);
@@ -42,11 +48,12 @@ QString pointError(const ReferencePoint& p, TemperatureUnit unit) {
     if (p.raw > highestRaw)
         return tr("A raw value of %1 is above %2, the largest the port reports.")
             .arg(number(p.raw), number(highestRaw));
-    if (!(kelvin(p.temperature, unit) > 0.0L))
-        return tr("%1 is not above absolute zero (%2).")
-            .arg(temperatureText(p.temperature, unit),
-                 temperatureText(unit == TemperatureUnit::Fahrenheit ? -459.67 : -kelvinOffset,
-                                 unit));
+    const double lowest = fromCelsius(lowestCelsius, unit);
+    const double highest = fromCelsius(highestCelsius, unit);
+    if (!(p.temperature >= lowest && p.temperature <= highest))
+        return tr("%1 lies outside %2 to %3, the range a thermistor can measure.")
+            .arg(temperatureText(p.temperature, unit), temperatureText(lowest, unit),
+                 temperatureText(highest, unit));
     return {};
 }
 
@@ -163,6 +170,21 @@ CalibrationResult solveSteinhartHart(const std::vector<ReferencePoint>& points,
     result.a = found[0];
     result.b = found[1];
     result.c = found[2];
+    // The fields keep ten digits; the conversion must still give the points back.
+    for (const ReferencePoint& p : sorted) {
+        const auto back = temperatureAt(result.texts(), p.raw, unit);
+        if (back && std::abs(*back - p.temperature) <= allowedMiss)
+            continue;
+        result = {};
+        result.error =
+            tr("With the ten digits their fields hold, these coefficients give %1 instead of %2 "
+               "at raw %3: the raw values lie too close together for them. Take the points at "
+               "temperatures further apart.")
+                .arg(back ? QLocale::c().toString(*back, 'f', 2) + unitSign(unit)
+                          : tr("no temperature"),
+                     temperatureText(p.temperature, unit), number(p.raw));
+        return result;
+    }
     const QString negative = negativeNames({{"A", found[0]}, {"B", found[1]}, {"C", found[2]}});
     if (!negative.isEmpty())
         result.note = tr("%1 is negative: the curve fits the points, but far outside them it "

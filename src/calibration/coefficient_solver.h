@@ -33,7 +33,9 @@ struct CalibrationResult {
 };
 
 // Solves the equation exactly through three points. Points that cannot be
-// calibrated with, and results whose curve turns back between the points,
+// calibrated with (a reference temperature outside -100 °C to 300 °C, in unit),
+// results whose curve turns back between the points, and coefficients whose
+// texts do not give the reference temperatures back through the conversion,
 // give an error and no coefficients.
 CalibrationResult solveSteinhartHart(const std::vector<ReferencePoint>& points,
                                      TemperatureUnit unit);

@@ -95,7 +95,8 @@ class TestCalibration : public QObject {
         QTEST(check.join(u' '), "check");
     }
 
-    // Points that cannot be calibrated with get a message that says why, and no coefficients.
+    // Points that cannot be calibrated with get a message that says why, and no coefficients;
+    // those at the limits of the range ("" for no message) are taken.
     void badPointsAreRefused_data() {
         QTest::addColumn<QString>("given");
         QTest::addColumn<bool>("fahrenheit");
@@ -107,9 +108,13 @@ class TestCalibration : public QObject {
         row("10:0 0:8000 -10:12000", "A raw value of 0 means the sensor reads as");
         row("10:0.12345678901 0:8000 -10:12000", "A raw value of 0.123456789 is below 1,");
         row("10:5000 0:8000 -10:65536", "A raw value of 65536 is above 65535,");
-        row("10:5000 -300:8000 -310:12000", "-300°C is not above absolute zero (-273.15°C).");
-        row("10:5000 0:8000 -273.15:12000", "-273.15°C is not above absolute zero (-273.15°C).");
-        row("50:5000 -460:8000 -470:12000", "-460°F is not above absolute zero (-459.67°F).", true);
+        row("10:5000 0:8000 -100.01:12000", "-100.01°C lies outside -100°C to 300°C,");
+        row("300.01:5000 0:8000 -10:12000", "300.01°C lies outside -100°C to 300°C,");
+        row("1e300:5000 1e299:8000 1e298:12000", "1e+300°F lies outside -148°F to 572°F,", true);
+        row("300:50 20:3000 -100:60000", "");
+        row("572:50 68:3000 -148:60000", "", true);
+        row("30:1000 20:1000.5 0:1001", "these coefficients give 30.03°C instead of 30°C at raw "
+                                        "1000: the raw values lie too close");
         row("10:5000 0:8000 -10:5000", "Two points have the same raw value, 5000;");
         row("10:5000 0:8000 10:12000", "Two points have the same temperature, 10°C;");
         row("10:5000 -10:12000 20:8000", "but 20°C at raw 8000 is warmer than 10°C at raw 5000.");
@@ -129,7 +134,8 @@ class TestCalibration : public QObject {
                 {point.section(u':', 0, 0).toDouble(), point.section(u':', 1).toDouble()});
         const CalibrationResult solved = solveSteinhartHart(points, unit);
         QVERIFY2(solved.error.contains(message), qPrintable(solved.error));
-        QCOMPARE(solved.texts().a + solved.note, QStringLiteral("0.000000000e+00"));
+        if (!message.isEmpty()) // accepted at the limits of the range
+            QCOMPARE(solved.texts().a + solved.note, QStringLiteral("0.000000000e+00"));
     }
 
     // Capture averages the next ten raw values of a connected sensor, not failed reads nor 0. Three
@@ -172,6 +178,14 @@ class TestCalibration : public QObject {
         QCOMPARE(column(d->tblCheck, 1), " 60.73  32.99  10.04 ");
         QCOMPARE(column(d->tblCheck, 2), "75.67 60.73 46.38 32.99 21.17 10.04 -0.80");
 
+        // A point changed after Calculate takes the coefficients and "Use these" away.
+        QTest::keyClick(d->rows[1].temperature, Qt::Key_0);
+        QCOMPARE(d->result[0]->text() + d->result[1]->text() + d->result[2]->text() +
+                     QString::number(d->tblCheck->rowCount()),
+                 "0");
+        QVERIFY(!d->btnUse->isEnabled());
+        d->btnCalculate->click();
+        QTest::keyClicks(d->result[0], "9"); // read only: the coefficients go over as calculated
         d->btnUse->click();
         QCOMPARE(c.coefText[0]->text() + u' ' + c.coefText[1]->text() + u' ' +
                      c.coefText[2]->text(),
@@ -180,6 +194,7 @@ class TestCalibration : public QObject {
         w->Timer1_Timer();
         QCOMPARE(w->lblTemp1->text(), "48°C");
 
+        QCOMPARE(d->btnClose->text(), "Close");
         d->btnClose->click();
         QVERIFY(!d->isVisible());
         c.opF->click();
@@ -190,6 +205,32 @@ class TestCalibration : public QObject {
         QCOMPARE(d->rows[0].temperature->text() + u' ' + d->rows[2].temperature->text() + u' ' +
                      d->rows[2].raw->text() + u' ' + d->lblTemperature->text(),
                  "141.314 50.072 31036 Reference (°F)");
+    }
+
+    // Long messages stay inside the dialog: typed text is quoted with at most 40 characters, and
+    // a message longer than the room kept for it (here in a large face) makes the dialog taller.
+    void longMessagesStayInside() {
+        CalibrationDialog d(1);
+        d.setUnit(TemperatureUnit::Celsius);
+        d.show();
+        fill(&d, {QString(100, u'x'), "20", "10"}, {"3000", "10000", "31036"});
+        d.btnCalculate->click();
+        QCOMPARE(d.lblMessage->text(),
+                 QStringLiteral("Point 1: \"%1\u2026\" is not a number; write numbers with a "
+                                "decimal point, as in 21.5.")
+                     .arg(QString(40, u'x')));
+
+        QFont large = d.font();
+        large.setPointSizeF(14);
+        d.setFont(large);
+        fill(&d, {"30", "19.9", "20"}, {"1000", "60000", "2000"});
+        d.btnCalculate->click();
+        QCoreApplication::sendPostedEvents();
+        const QRect message = d.lblMessage->geometry();
+        QVERIFY(d.lblMessage->text().contains(QStringLiteral("turns back")));
+        QVERIFY(d.lblMessage->heightForWidth(message.width()) <= message.height());
+        QVERIFY(message.bottom() < d.result[0]->geometry().top());
+        QVERIFY(d.btnClose->geometry().bottom() < d.height());
     }
 };
 
