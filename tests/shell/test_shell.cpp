@@ -151,15 +151,6 @@ class TestShell : public QObject {
                          qPrintable(QStringLiteral("%1: %2 px at %3").arg(row).arg(px[i]).arg(i)));
         }
 
-        QStringList faces; // family, points, bold
-        for (QWidget* c : QList<QWidget*>{w->Label1, w->lblTemp2, w->btnClose, w->btnLogClose})
-            faces << QStringLiteral("%1 %2 %3")
-                         .arg(c->font().families().value(0))
-                         .arg(c->font().pointSizeF())
-                         .arg(c->font().bold());
-        QCOMPARE(faces.join(u'|'), QStringLiteral("MS Sans Serif 8.25 1|MS Sans Serif 13.5 0|"
-                                                  "MS Sans Serif 9.75 1|BankGothic Lt BT 9.75 1"));
-
         QCOMPARE(iconModule::tip(), QStringLiteral("Kelvano"));
         SetupPanel::Column& c = w->setupPanel()->column(1);
         const auto shown = [&] {
