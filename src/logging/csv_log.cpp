@@ -7,6 +7,10 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace {
 // A field as a CSV reader takes it: quoted, with its quotes doubled, when it
 // holds a separator, a quote or a line break.
@@ -21,18 +25,83 @@ QString csvField(const QString& text) {
     }
     return text;
 }
+
+// A folder as the file system names it, links resolved, so that /bin and
+// /usr/bin (one folder on most systems today) compare equal.
+QString canonicalFolder(const QString& folder) {
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(folder) : canonical;
+}
+
+// What a removed time-zone field leaves around it: the blank and the comma
+// that joined it to the time, or the brackets around it. A full stop is
+// kept, since it ends an abbreviation such as the Bulgarian "ч.".
+bool zoneSeparator(QChar c) {
+    return c.isSpace() || QStringLiteral(",;()[]-/").contains(c);
+}
+// A run that ended before its first row left nothing worth keeping.
+bool isHeaderOnly(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) &&
+           file.read(CsvLog::header().size() + 1) == CsvLog::header();
+}
 } // namespace
 
-QString CsvLog::folderFor(const QString& programFolder, const QString& documentsFolder) {
-    const QFileInfo program(programFolder);
-    return program.isDir() && program.isWritable() ? programFolder : documentsFolder;
+QStringList CsvLog::installedFolders() {
+    return {QStringLiteral(KELVANO_INSTALL_BINDIR),
+            QStringLiteral("/usr/bin"),
+            QStringLiteral("/usr/local/bin"),
+            QStringLiteral("/bin"),
+            QStringLiteral("/usr/games"),
+            QStringLiteral("/usr/local/games"),
+            QStringLiteral("/usr/sbin"),
+            QStringLiteral("/sbin")};
+}
+
+QString CsvLog::folderFor(const QString& programFolder, const QString& documentsFolder,
+                          const QStringList& installedFolders) {
+    const QString program = canonicalFolder(programFolder);
+    for (const QString& installed : installedFolders)
+        if (canonicalFolder(installed) == program)
+            return documentsFolder;
+    const QFileInfo info(programFolder);
+    return info.isDir() && info.isWritable() ? programFolder : documentsFolder;
 }
 
 QString CsvLog::defaultPath() {
-    const QString folder =
-        folderFor(QCoreApplication::applicationDirPath(),
-                  QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    const QString folder = folderFor(
+        QCoreApplication::applicationDirPath(),
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), installedFolders());
     return QDir(folder).filePath(fileName());
+}
+
+QString CsvLog::keptName(const QString& path, const QDateTime& changed, int counter) {
+    const QFileInfo info(path);
+    QString name = info.completeBaseName() + QLatin1Char('-') +
+                   changed.toString(QStringLiteral("yyyy-MM-dd_HHmmss"));
+    if (counter > 1)
+        name += QLatin1Char('-') + QString::number(counter);
+    if (!info.suffix().isEmpty())
+        name += QLatin1Char('.') + info.suffix();
+    return info.dir().filePath(name);
+}
+
+bool CsvLog::keepPrevious(const QString& path, QString* keptAs, QString* error) {
+    keptAs->clear();
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() == 0 || isHeaderOnly(path))
+        return true;
+    QString target;
+    for (int counter = 1; QFileInfo::exists(target = keptName(path, info.lastModified(), counter));
+         ++counter) {
+    }
+    QFile file(path);
+    if (!file.rename(target)) {
+        *error = file.errorString();
+        return false;
+    }
+    *keptAs = target;
+    return true;
 }
 
 QByteArray CsvLog::rowText(const QString& date, const QString& time, int16_t sensor1,
@@ -45,7 +114,7 @@ QByteArray CsvLog::rowText(const QString& date, const QString& time, int16_t sen
 }
 
 QString CsvLog::withoutTimeZone(const QString& format) {
-    // Drop the zone letters (t) outside quoted text, then the blanks they leave.
+    // Drop the zone letters (t) outside quoted text.
     QString kept;
     bool quoted = false;
     for (QChar c : format) {
@@ -54,22 +123,64 @@ QString CsvLog::withoutTimeZone(const QString& format) {
         if (quoted || c != QLatin1Char('t'))
             kept += c;
     }
-    return kept.simplified();
+    if (kept.size() == format.size())
+        return format;
+    // Then what joined the zone to the time, at either end, and doubled blanks.
+    qsizetype begin = 0;
+    qsizetype end = kept.size();
+    while (begin < end && zoneSeparator(kept.at(begin)))
+        ++begin;
+    while (end > begin && zoneSeparator(kept.at(end - 1)))
+        --end;
+    return kept.mid(begin, end - begin).simplified();
 }
 
-bool CsvLog::open(const QString& path) {
+QString CsvLog::withFullYear(const QString& format) {
+    // A two-letter year (yy) outside quoted text becomes yyyy.
+    QString full;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format.at(i);
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (quoted || c != QLatin1Char('y')) {
+            full += c;
+            continue;
+        }
+        qsizetype run = 1;
+        while (i + run < format.size() && format.at(i + run) == c)
+            ++run;
+        full += QString(run == 2 ? 4 : run, c);
+        i += run - 1;
+    }
+    return full;
+}
+
+bool CsvLog::open(const QString& path, Mode mode) {
     close();
     rows_ = 0;
     size_ = 0;
     error_.clear();
     QDir().mkpath(QFileInfo(path).absolutePath());
     file_.setFileName(path);
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    const QIODevice::OpenMode how = mode == Mode::Create ? QIODevice::Truncate : QIODevice::Append;
+    if (!file_.open(QIODevice::WriteOnly | how | QIODevice::Unbuffered)) {
         error_ = file_.errorString();
         return false;
     }
-    if (!write(header())) {
-        close();
+    size_ = file_.size();
+    return true;
+}
+
+bool CsvLog::openStandardOutput() {
+    close();
+    rows_ = 0;
+    size_ = 0;
+    error_.clear();
+    file_.setFileName(QString());
+    if (!file_.open(1, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                    QFileDevice::DontCloseHandle)) {
+        error_ = file_.errorString();
         return false;
     }
     return true;
@@ -78,7 +189,7 @@ bool CsvLog::open(const QString& path) {
 bool CsvLog::writeRow(const QDateTime& when, int16_t sensor1, int16_t sensor2) {
     const QLocale locale;
     const QByteArray row = rowText(
-        locale.toString(when.date(), QLocale::ShortFormat),
+        locale.toString(when.date(), withFullYear(locale.dateFormat(QLocale::ShortFormat))),
         locale.toString(when.time(), withoutTimeZone(locale.timeFormat(QLocale::LongFormat))),
         sensor1, sensor2);
     if (!write(row))
@@ -104,6 +215,21 @@ bool CsvLog::write(const QByteArray& line) {
     }
     size_ += line.size();
     return true;
+}
+
+bool CsvLog::stillAtPath() const {
+    if (!file_.isOpen())
+        return false;
+#ifdef Q_OS_UNIX
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(file_.handle(), &opened) == 0 &&
+           ::stat(QFile::encodeName(file_.fileName()).constData(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+#else
+    // Elsewhere a file open for writing can be neither removed nor replaced.
+    return QFileInfo::exists(file_.fileName());
+#endif
 }
 
 void CsvLog::close() {

@@ -11,13 +11,8 @@
 #include <QRadioButton>
 #include <QTimer>
 
-namespace {
-// The interval of each chooser entry, in milliseconds.
-const int intervals[] = {1000, 5000, 6000, 10000, 15000, 30000, 60000};
-} // namespace
-
 LogPanel::LogPanel(QWidget* client, ShownValues shownValues)
-    : QObject(client), shownValues_(std::move(shownValues)) {
+    : QObject(client), run_(new LogRun(std::move(shownValues), this)) {
     Label4 = label(client, "Label4", tr("Log to KelvanoLog.csv file"), {24, 104, 160, 17});
     Frame1 = place<QFrame>(client, "Frame1", {24, 120, 161, 41});
     Frame1->setFrameShape(QFrame::Box);
@@ -32,12 +27,8 @@ LogPanel::LogPanel(QWidget* client, ShownValues shownValues)
     showPlaceholderAsText(cboTimer, tr("1 Second"));
     Line4 = line(client, "Line4", {24, 232, 153, 2}, QFrame::HLine);
 
-    // Rows are due at start + k × interval; a precise timer keeps them there
-    // instead of letting each row slip a little later than the one before.
-    TimerCount = new QTimer(this);
+    TimerCount = run_->timer();
     TimerCount->setObjectName(QStringLiteral("TimerCount"));
-    TimerCount->setTimerType(Qt::PreciseTimer);
-    TimerCount->setInterval(intervals[0]);
 
     connect(Option1, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
@@ -47,8 +38,15 @@ LogPanel::LogPanel(QWidget* client, ShownValues shownValues)
         if (on)
             Option2_Click();
     });
+    // A choice restarts the count, also of the interval already chosen
+    // (activated); a position set in code, as restoring the stored settings
+    // does, sets the interval too (currentIndexChanged).
+    connect(cboTimer, &QComboBox::activated, this, &LogPanel::cboTimer_Click);
     connect(cboTimer, &QComboBox::currentIndexChanged, this, &LogPanel::cboTimer_Click);
-    connect(TimerCount, &QTimer::timeout, this, &LogPanel::TimerCount_Timer);
+    connect(run_, &LogRun::failed, this, [this](const QString& message) {
+        stopLogging();
+        warn(message);
+    });
     setLogPath(CsvLog::defaultPath());
 }
 
@@ -69,20 +67,15 @@ void LogPanel::fillChooser() {
 }
 
 void LogPanel::Option1_Click() {
-    // The file is opened before the timer runs, so no row is ever due
-    // without a file to take it.
-    if (!log_.open(path_)) {
-        warn(tr("Logging did not start: the log file %1 could not be created (%2).")
-                 .arg(QDir::toNativeSeparators(path_), log_.errorString()));
-        Option2->setChecked(true);
+    if (run_->start(path_))
         return;
-    }
-    TimerCount->start();
+    // "stop" is back before the box shows why.
+    stopLogging();
+    warn(run_->errorMessage());
 }
 
 void LogPanel::Option2_Click() {
-    TimerCount->stop();
-    log_.close();
+    run_->stop();
 }
 
 void LogPanel::stopLogging() {
@@ -90,27 +83,14 @@ void LogPanel::stopLogging() {
 }
 
 void LogPanel::cboTimer_Click(int position) {
-    // Setting the interval of a running timer restarts it, so during a run
-    // the next row comes one new interval after the choice.
-    if (position >= 0 && position < int(std::size(intervals)))
-        TimerCount->setInterval(intervals[position]);
+    // During a run the next row comes one new interval after the choice; a
+    // position outside the list (nothing chosen) changes nothing.
+    if (position >= 0 && position < LogRun::choices)
+        run_->setInterval(LogRun::intervalMs(position));
 }
 
 void LogPanel::TimerCount_Timer() {
-    const std::array<int16_t, 2> shown = shownValues_();
-    if (log_.writeRow(clock_(), shown[0], shown[1]))
-        return;
-    // The run ends as "stop" ends it, before the box, so no further row is
-    // attempted while the user reads it.
-    const int rows = log_.rows();
-    const QString reason = log_.errorString();
-    stopLogging();
-    const QString kept = rows == 0 ? tr("No row had been written yet.")
-                         : rows == 1
-                             ? tr("The 1 row written before it is in the file.")
-                             : tr("The %1 rows written before it are in the file.").arg(rows);
-    warn(tr("Logging stopped: writing to %1 failed (%2). %3")
-             .arg(QDir::toNativeSeparators(path_), reason, kept));
+    run_->writeRow();
 }
 
 void LogPanel::warn(const QString& text) {

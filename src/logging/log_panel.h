@@ -2,9 +2,8 @@
 
 #pragma once
 
-#include "logging/csv_log.h"
+#include "logging/log_run.h"
 
-#include <QDateTime>
 #include <QObject>
 #include <array>
 #include <cstdint>
@@ -21,11 +20,12 @@ class QWidget;
 // interval chooser sets how often a row is written. Its controls sit directly
 // on the main window's client area, which the window's size cuts to show or
 // hide them. A run writes the shown values of both sensors, as the latest
-// sampling tick left them, to the CSV log.
+// sampling tick left them, to the CSV log; the run itself is a LogRun, the
+// same as the one the program runs without a window.
 class LogPanel : public QObject {
     Q_OBJECT
   public:
-    using ShownValues = std::function<std::array<int16_t, 2>()>;
+    using ShownValues = LogRun::ShownValues;
 
     // Places the panel's controls on client; shownValues gives what a row
     // records at the moment it is written.
@@ -41,9 +41,10 @@ class LogPanel : public QObject {
     QString logPath() const { return path_; }
     void setLogPath(const QString& path);
     // For tests: the clock that dates the rows.
-    void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
+    void setClock(LogRun::Clock clock) { run_->setClock(std::move(clock)); }
 
-    const CsvLog& log() const { return log_; }
+    const CsvLog& log() const { return run_->log(); }
+    LogRun& run() { return *run_; }
 
     void Option1_Click();
     void Option2_Click();
@@ -57,13 +58,11 @@ class LogPanel : public QObject {
     QLabel* Label3 = nullptr;
     QComboBox* cboTimer = nullptr;
     QFrame* Line4 = nullptr;
-    QTimer* TimerCount = nullptr;
+    QTimer* TimerCount = nullptr; // the run's timer
 
   private:
     void warn(const QString& text);
 
-    ShownValues shownValues_;
-    std::function<QDateTime()> clock_ = &QDateTime::currentDateTime;
-    CsvLog log_;
+    LogRun* run_; // a child, so the window's findChild finds TimerCount
     QString path_;
 };

@@ -7,20 +7,47 @@
 #include "widgets/message_box.h"
 #include "window_support.h"
 
+#include <QApplication>
+#include <QLockFile>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 const QByteArray header = "Date,Time,Sensor1,Sensor2,\r\n";
 const QDateTime morning(QDate(2026, 12, 5), QTime(7, 48, 47));
+const QByteArray row = "12/5/2026,7:48:47 AM,50, 50 \r\n";
 
 QByteArray contents(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+void write(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+void touch(const QString& path, const QDateTime& changed) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(changed, QFileDevice::FileModificationTime));
+}
+
+// Fires the timer as the event loop does when an interval has passed.
+void fire(QTimer* timer) {
+    QMetaObject::invokeMethod(timer, "timeout");
+}
+
+// The files in a folder, lock files included.
+QStringList files(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 } // namespace
 
@@ -40,105 +67,273 @@ class TestLogging : public QObject {
 
   private Q_SLOTS:
     void initTestCase() { qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit()); }
-    void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    void init() {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        for (const QString& name : files(folder.path()))
+            QFile::remove(folder.filePath(name));
+    }
 
-    // Row text as CSV wants it; rows in the user's formats (US in the run below) reach the file
-    // as written; opening again starts a new file.
-    void rows() {
+    // Rows in the user's formats, with a four-digit year and the time without its zone or
+    // what joined the zone to it.
+    void rowsInTheUsersFormats_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("US") << "en_US" << QByteArray("12/5/2026,7:48:47 AM,72, 70 \r\n");
+        QTest::newRow("German") << "de_DE" << QByteArray("05.12.2026,07:48:47,72, 70 \r\n");
+        QTest::newRow("zone after a comma")
+            << "be_BY" << QByteArray("5.12.2026,07:48:47,72, 70 \r\n");
+        QTest::newRow("after a comma and AM")
+            << "sq_AL" << QByteArray("5.12.2026,7:48:47 E PARADITES,72, 70 \r\n");
+        QTest::newRow("abbreviations kept")
+            << "bg_BG" << QByteArray("5.12.2026 г.,7:48:47 ч.,72, 70 \r\n");
+    }
+    void rowsInTheUsersFormats() {
+        QFETCH(QString, locale);
+        QLocale::setDefault(QLocale(locale));
+        CsvLog log;
+        QVERIFY(log.open(path(), CsvLog::Mode::Create));
+        QVERIFY(log.writeRow(morning, 72, 70));
+        QTEST(contents(path()), "text");
+    }
+
+    // Row text as CSV wants it; quoted format text is not a zone or a year.
+    void rowText() {
         QCOMPARE(CsvLog::rowText("d", "t", -7, -7), QByteArray("d,t,-7,-7 \r\n"));
         QCOMPARE(CsvLog::rowText("d", "t", 0, 0), QByteArray("d,t,0, 0 \r\n"));
         QCOMPARE(CsvLog::rowText("5. Dez., 2026", "7\"48", 1, 2),
                  QByteArray("\"5. Dez., 2026\",\"7\"\"48\",1, 2 \r\n"));
-        // The users' own formats drop the zone (German below, US in the run); quoted t stays.
-        QCOMPARE(CsvLog::withoutTimeZone("HH 'at' mm tttt"), QStringLiteral("HH 'at' mm"));
-        QCOMPARE(CsvLog::folderFor(folder.path(), "/docs"), folder.path()); // else: log_folder.sh
-        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-        CsvLog log;
-        QVERIFY(log.open(path()));
-        QVERIFY(log.writeRow(morning, 1, 2));
-        QVERIFY(log.open(path()));
-        QVERIFY(log.writeRow(morning, 72, 70));
-        QCOMPARE(contents(path()), header + "05.12.26,07:48:47,72, 70 \r\n");
+        QCOMPARE(CsvLog::withoutTimeZone("(t) HH 'at,' mm"), QStringLiteral("HH 'at,' mm"));
+        QCOMPARE(CsvLog::withFullYear("d 'yy' yy"), QStringLiteral("d 'yy' yyyy"));
     }
 
-    // A run writes the header, then a row per interval; a new interval counts from the choice.
+    // The program's own folder only when it runs from a folder of its own.
+    void logFolder() {
+        const QString docs = "/docs";
+        const QString own = folder.path();
+        QCOMPARE(CsvLog::folderFor(own, docs, {"/usr/bin"}), own);
+        QCOMPARE(CsvLog::folderFor(own, docs, {"/usr/bin", own + "/."}), docs);
+        QCOMPARE(CsvLog::folderFor(own + "/missing", docs, {}), docs);
+        QCOMPARE(CsvLog::folderFor("/usr/bin", docs, CsvLog::installedFolders()), docs);
+        QVERIFY(QFile::link(own, own + "/link"));
+        QCOMPARE(CsvLog::folderFor(own, docs, {own + "/link"}), docs);
+    }
+
+    // A run writes the header, then a row per interval, the first one interval after the start;
+    // a new run keeps the earlier one's file under the time of its last change.
     void aRunWritesHeaderThenOneRowPerInterval() {
         auto w = window();
         LogPanel& log = *w->logPanel();
         QVERIFY(log.Option2->isChecked() && !log.TimerCount->isActive());
         log.Option1->click();
-        // Real time: rows at 1 s and 2 s, none at the start or at 2.5 s.
-        QTest::qWait(2500);
+        QCOMPARE(contents(path()), header);
+        QVERIFY(log.TimerCount->isActive() && log.TimerCount->remainingTime() <= 1000);
+        QCOMPARE(log.TimerCount->timerType(), Qt::PreciseTimer); // rows do not drift
+        fire(log.TimerCount);
+        fire(log.TimerCount);
         log.Option2->click();
-        QCOMPARE(contents(path()), header + "12/5/26,7:48:47 AM,50, 50 \r\n"
-                                            "12/5/26,7:48:47 AM,50, 50 \r\n");
+        QCOMPARE(contents(path()), header + row + row);
+        QCOMPARE(files(folder.path()), QStringList{"KelvanoLog.csv"}); // no lock left
 
-        // A second run starts a new file; one sensor in °C, the other in °F.
+        const QDateTime changed(QDate(2026, 12, 4), QTime(23, 5, 9));
+        const QString kept = folder.filePath("KelvanoLog-2026-12-04_230509.csv");
+        touch(path(), changed);
+        // One sensor in °C, the other in °F.
         w->setupPanel()->setUnitOption(w->setupPanel()->column(1).opC, true);
         w->Timer1_Timer();
         log.Option1->click();
-        log.TimerCount_Timer();
-        QCOMPARE(contents(path()), header + "12/5/26,7:48:47 AM,10, 50 \r\n");
+        fire(log.TimerCount);
+        QCOMPARE(contents(path()), header + "12/5/2026,7:48:47 AM,10, 50 \r\n");
+        QCOMPARE(contents(kept), header + row + row);
 
-        log.cboTimer->setCurrentIndex(6); // "1 Minute": the next row is a whole minute away
-        QVERIFY(log.TimerCount->isActive() && log.TimerCount->remainingTime() > 59000);
-        log.cboTimer->setCurrentIndex(5);
-        QCOMPARE(log.TimerCount->interval(), 30000);
-        QVERIFY(log.TimerCount->remainingTime() > 29000);
-        log.cboTimer->setCurrentIndex(0);
-        QCOMPARE(log.TimerCount->interval(), 1000);
-
-        // Leaving the program closes the file with every row in it.
-        log.TimerCount_Timer();
+        // Leaving the program closes the file with every row in it; the next run keeps it
+        // beside the first, with a counter.
         w->close();
         QVERIFY(log.Option2->isChecked() && !log.log().isOpen() && !log.TimerCount->isActive());
-        QCOMPARE(contents(path()).count("\r\n"), 3);
+        touch(path(), changed);
+        log.Option1->click();
+        QCOMPARE(contents(folder.filePath("KelvanoLog-2026-12-04_230509-2.csv")),
+                 header + "12/5/2026,7:48:47 AM,10, 50 \r\n");
+        log.Option2->click();
+        log.Option1->click(); // a file with the header only is no run worth keeping
+        QCOMPARE(files(folder.path()).size(), 3 + 1);
     }
 
-    // A failed create or write ends the run with a box saying why; the file keeps whole rows.
-    void aFailureEndsTheRun_data() {
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<int>("rows"); // written before the failure
-        QTest::addColumn<QString>("text");
-        const QString created = "Logging did not start: the log file %1 could not be created (%2).";
-        const QString written = "Logging stopped: writing to %1 failed (File too large). %2";
-        QTest::newRow("a folder in its place")
-            << folder.path() << 0 << created.arg(folder.path(), "Is a directory");
-        QTest::newRow("no room for the header")
-            << "/dev/full" << 0 << created.arg("/dev/full", "No space left on device");
-        QTest::newRow("no row") << path() << 0
-                                << written.arg(path(), "No row had been written yet.");
-        QTest::newRow("two rows") << path() << 2
-                                  << written.arg(path(),
-                                                 "The 2 rows written before it are in the file.");
-    }
-    void aFailureEndsTheRun() {
-        QFETCH(QString, target);
-        QFETCH(int, rows);
+    // Choosing an interval, also the one already chosen, counts from the choice; a position set
+    // in code (restoring the stored settings) sets the interval too.
+    void aChoiceRestartsTheCount() {
         auto w = window();
         LogPanel& log = *w->logPanel();
-        log.Option1->click(); // an earlier run's rows do not count
-        log.TimerCount_Timer();
-        log.Option2->click();
+        log.cboTimer->setCurrentIndex(6);
+        log.Option1->click();
+        QCOMPARE(log.TimerCount->interval(), 60000);
+        QTest::qWait(200);
+        const int before = log.TimerCount->remainingTime();
+        Q_EMIT log.cboTimer->activated(6); // the user picks "1 Minute" again
+        QVERIFY2(log.TimerCount->remainingTime() > before, "the count did not restart");
+        log.cboTimer->setCurrentIndex(5);
+        QCOMPARE(log.TimerCount->interval(), 30000);
+        log.cboTimer->setCurrentIndex(-1); // nothing chosen changes nothing
+        QCOMPARE(log.TimerCount->interval(), 30000);
+    }
+
+    // A run that cannot start says why, with "stop" selected behind the box, and leaves the
+    // earlier file as it was.
+    void aFailedStart_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        const QString created = "Logging did not start: the log file %1 could not be created (%2).";
+        const QString is = folder.path() + "/KelvanoLog.csv";
+        QTest::newRow("another copy writes it")
+            << "KelvanoLog.csv"
+            << QString(
+                   "Logging did not start: %1 is being written by another Kelvano (process %2).")
+                   .arg(is)
+                   .arg(QCoreApplication::applicationPid());
+        QTest::newRow("a folder in its place")
+            << "folder" << created.arg(folder.filePath("folder"), "Is a directory");
+        QTest::newRow("no room for the header")
+            << "full" // a link to /dev/full
+            << QString("Logging did not start: the log file %1 could not be written (No space "
+                       "left on device).")
+                   .arg(folder.filePath("full"));
+        const QString longName = QString(240, 'x') + ".csv";
+        QTest::newRow("no name to keep the earlier run")
+            << longName
+            << QString("Logging did not start: the earlier log %1 could not be renamed to keep it "
+                       "(Cannot open destination file: File name too long). It was left as it "
+                       "was.")
+                   .arg(folder.filePath(longName));
+    }
+    void aFailedStart() {
+        QFETCH(QString, name);
+        const QString target = folder.filePath(name);
+        const QByteArray earlier = header + row;
+        if (name == "folder")
+            QVERIFY(QDir().mkpath(target));
+        else if (name == "full")
+            QVERIFY(QFile::link("/dev/full", target));
+        else
+            write(target, earlier);
+        QLockFile held(path() + ".lock");
+        if (QTest::currentDataTag() == QByteArray("another copy writes it"))
+            QVERIFY(held.tryLock(0));
+        auto w = window();
+        LogPanel& log = *w->logPanel();
         log.setLogPath(target);
+        bool stopBehindTheBox = false;
+        QTimer answer; // answers the box as a user would, once it shows
+        connect(&answer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                stopBehindTheBox = log.Option2->isChecked();
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        answer.start(10);
+        log.Option1->click();
+        QTEST(Dialogs::lastBox().text, "text");
+        QVERIFY(stopBehindTheBox && log.Option2->isChecked() && !log.TimerCount->isActive());
+        if (name != "folder" && name != "full")
+            QCOMPARE(contents(target), earlier);
+    }
+
+    // A lock left by a run that crashed does not stop the next.
+    void aCrashedRunsLockIsTakenOver() {
+        QFile pidMax("/proc/sys/kernel/pid_max"); // never a running process's number
+        QVERIFY(pidMax.open(QIODevice::ReadOnly));
+        write(path() + ".lock", pidMax.readAll().trimmed() + "\nkelvano\n\n");
+        LogRun run([] { return std::array<int16_t, 2>{1, 2}; });
+        QVERIFY2(run.start(path()), qPrintable(run.errorMessage()));
+        QCOMPARE(contents(path()), header);
+    }
+
+    // A failed write, or the file removed or replaced, ends the run with a box saying why and
+    // how many rows were written; the file keeps whole rows.
+    void aRunThatEndsItself_data() {
+        QTest::addColumn<int>("rows"); // written before the failure
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("text");
+        const QString written =
+            "Logging stopped: writing to " + path() + " failed (File too large). ";
+        const QString gone =
+            "Logging stopped: " + path() + " was removed or replaced during the run. ";
+        QTest::newRow("no row") << 0 << "full" << written + "No row had been written yet.";
+        QTest::newRow("one row") << 1 << "full"
+                                 << written + "The 1 row written before it is in the file.";
+        QTest::newRow("two rows") << 2 << "full"
+                                  << written + "The 2 rows written before it are in the file.";
+        QTest::newRow("removed") << 0 << "removed" << gone + "No row had been written to it yet.";
+        QTest::newRow("moved after one row")
+            << 1 << "moved"
+            << gone + "The 1 row written until then went with the old file: it is where the file "
+                      "was moved to, or gone if the file was deleted.";
+        QTest::newRow("replaced after two rows")
+            << 2 << "replaced"
+            << gone + "The 2 rows written until then went with the old file: they are where it "
+                      "was moved to, or gone if it was deleted.";
+    }
+    void aRunThatEndsItself() {
+        QFETCH(int, rows);
+        QFETCH(QString, fault);
+        auto w = window();
+        LogPanel& log = *w->logPanel();
         const int boxes = Dialogs::boxesShown();
-        const QByteArray row = "12/5/26,7:48:47 AM,50, 50 \r\n";
-        // Room for the header, the rows and part of one more.
+        const QString moved = folder.filePath("moved.csv");
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit old{};
         getrlimit(RLIMIT_FSIZE, &old);
+        // Room for the header, the rows and part of one more.
         const rlimit room{rlim_t(header.size() + rows * row.size() + 10), old.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &room);
-        Dialogs::setNextAnswer(QMessageBox::Ok);
         log.Option1->click();
-        for (int i = 0; i <= rows && log.Option1->isChecked(); ++i)
-            log.TimerCount_Timer();
+        if (fault == "full") // after the lock file is made
+            setrlimit(RLIMIT_FSIZE, &room);
+        for (int i = 0; i < rows; ++i)
+            fire(log.TimerCount);
+        if (fault == "removed")
+            QFile::remove(path());
+        if (fault == "moved" || fault == "replaced")
+            QFile::rename(path(), moved);
+        if (fault == "replaced")
+            write(path(), "another file");
+        Dialogs::setNextAnswer(QMessageBox::Ok);
+        fire(log.TimerCount);
         setrlimit(RLIMIT_FSIZE, &old);
         QCOMPARE(Dialogs::boxesShown(), boxes + 1);
         QTEST(Dialogs::lastBox().text, "text");
         QVERIFY(log.Option2->isChecked() && !log.TimerCount->isActive());
-        if (target == path())
-            QCOMPARE(contents(path()), header + row.repeated(rows)); // no half row
+        QCOMPARE(contents(fault == "full" ? path() : moved),
+                 fault == "removed" ? "(missing)" : header + row.repeated(rows)); // no half row
+        if (fault == "replaced")
+            QCOMPARE(contents(path()), QByteArray("another file"));
+    }
+
+    // Reopening (log rotation) appends at the path: into a new file after a header, or after the
+    // rows already there; standard output gets the header first.
+    void reopenAndStandardOutput() {
+        LogRun run([] { return std::array<int16_t, 2>{50, 50}; });
+        run.setClock([] { return morning; });
+        QVERIFY(run.start(path()));
+        run.writeRow();
+        QVERIFY(run.reopen());
+        run.writeRow();
+        QVERIFY(QFile::rename(path(), folder.filePath("rotated.csv")));
+        QVERIFY(run.reopen());
+        run.writeRow();
+        QCOMPARE(contents(folder.filePath("rotated.csv")), header + row + row);
+        QCOMPARE(contents(path()), header + row);
+        QVERIFY(run.isRunning() && run.timer()->isActive());
+
+        const int out = dup(STDOUT_FILENO);
+        QFile captured(folder.filePath("out"));
+        QVERIFY(captured.open(QIODevice::WriteOnly));
+        dup2(captured.handle(), STDOUT_FILENO);
+        const bool started = run.startOnStandardOutput();
+        run.writeRow();
+        run.stop();
+        dup2(out, STDOUT_FILENO);
+        QVERIFY(started);
+        QCOMPARE(contents(captured.fileName()), header + row);
+        QCOMPARE(LogRun::intervalMs(-1), 1000);
+        QCOMPARE(LogRun::intervalMs(6), 60000);
     }
 };
 
