@@ -16,26 +16,40 @@
 #include <QTimer>
 
 namespace {
-// Shows the chart image whole; it is only ever changed between paints. The
-// border never changes, so a repaint of the chart alone leaves it be.
+// Shows the chart image; it is only ever changed between paints. The border
+// never changes, so a repaint of the chart alone leaves it be.
 class ChartView : public QFrame {
   public:
     ChartView(const QImage& image, QWidget* parent) : QFrame(parent), image_(image) {
         setFrameStyle(QFrame::Panel | QFrame::Sunken);
         setLineWidth(2);
+        // Opaque, so that scrolling moves what is on screen instead of
+        // painting it all again.
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
 
     QRect chartRect() const { return {contentsRect().topLeft(), image_.size()}; }
 
+    // After a tick: what is on screen moves one column to the left, as the
+    // image did, and only the columns the tick drew on are copied from the
+    // image, at once. (A deferred update would wake the program a second time
+    // every second, and that wake-up is most of what the graph costs.)
+    void advance() {
+        const QRect chart = chartRect();
+        scroll(-1, 0, chart);
+        repaint(StripChart::newestColumns().translated(chart.topLeft()));
+    }
+
   protected:
     void paintEvent(QPaintEvent* event) override {
         QPainter painter(this);
-        if (!chartRect().contains(event->rect())) {
+        const QRect chart = chartRect();
+        if (!chart.contains(event->rect())) {
             painter.fillRect(contentsRect(), palette().window());
             drawFrame(&painter);
         }
-        painter.drawImage(chartRect().topLeft(), image_);
+        const QRect dirty = event->rect() & chart;
+        painter.drawImage(dirty.topLeft(), image_, dirty.translated(-chart.topLeft()));
     }
 
   private:
@@ -106,10 +120,7 @@ frmGraph::frmGraph(GraphValues values, const QIcon& icon, QWidget* parent)
 
 void frmGraph::Timer1_Timer() {
     chart_.tick(values_());
-    // The image is complete here, so it is painted at once, whole. A deferred
-    // update would wake the program a second time every second, and that
-    // wake-up is most of what the graph costs.
-    Picture1->repaint(static_cast<ChartView*>(Picture1)->chartRect());
+    static_cast<ChartView*>(Picture1)->advance();
 }
 
 void frmGraph::closeEvent(QCloseEvent* event) {

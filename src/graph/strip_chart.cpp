@@ -29,6 +29,11 @@ StripChart::StripChart(const QColor& background)
         painter.drawLine(x, 0, x, Height);
 }
 
+QRect StripChart::newestColumns() {
+    // A 2-pixel pen reaches a column to the left of where its segment starts.
+    return QRect(lastColumn - 1, 0, Width - (lastColumn - 1), Height);
+}
+
 std::optional<int> StripChart::row(const QString& value) {
     const std::optional<double> fahrenheit = parseNumber(value);
     if (!fahrenheit)

@@ -29,6 +29,10 @@ class StripChart {
 
     const QImage& image() const { return image_; }
 
+    // The columns a tick draws on, at the right edge; the rest of the image
+    // after a tick is the image before it, moved one column to the left.
+    static QRect newestColumns();
+
     // The chart row of a graph value text: 200 minus the value rounded to the
     // nearest whole number, a half going to the even neighbour. Nothing for a
     // text that is not a number or a row that does not fit 16 bits.

@@ -8,7 +8,9 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QtTest>
+#include <cmath>
 
 namespace {
 QColor background() {
@@ -27,6 +29,28 @@ QString pixels(const QImage& image, int x, int y, int count, bool down) {
                                        : u'?';
     }
     return s;
+}
+
+// The area a widget painted since the last take().
+struct PaintedArea : QObject {
+    QRegion area;
+    explicit PaintedArea(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            area += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+    QRect take() { return std::exchange(area, {}).boundingRect(); }
+};
+
+// The chart inside its border as the window's backing store holds it, that is as the screen
+// shows it.
+QImage onScreen(frmGraph* graph) {
+    const QPoint at = graph->Picture1->mapTo(graph, QPoint(2, 2));
+    return graph->screen()
+        ->grabWindow(graph->winId(), at.x(), at.y(), StripChart::Width, StripChart::Height)
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
 }
 
 frmGraph* graphWindow() {
@@ -108,17 +132,42 @@ class TestGraph : public QObject {
                  lines + lines.left(250));
     }
 
+    // What is on screen is the chart image, tick after tick, while the view scrolls what it
+    // shows and copies only the newest columns: steep jumps, edges of the scale, readings beyond
+    // it, and gaps.
+    void screenShowsTheChart() {
+        int second = 0;
+        const auto graph = std::make_unique<frmGraph>(
+            [&second]() -> std::array<QString, 2> {
+                const int swing = int(125 + 140 * std::sin(second * 2 * M_PI / 90));
+                return {QString::number(second % 14 < 7 ? 100 : 175),
+                        second % 40 < 3 ? QStringLiteral("y") : QString::number(swing)};
+            },
+            QIcon());
+        graph->Timer1->stop();
+        graph->show();
+        QVERIFY(QTest::qWaitForWindowExposed(graph.get()));
+        QCoreApplication::sendPostedEvents();
+        PaintedArea painted(graph->Picture1);
+        for (; second < 430; ++second) {
+            graph->Timer1_Timer();
+            QVERIFY2(onScreen(graph.get()) == graph->chart().image(),
+                     qPrintable(QString::number(second)));
+            QCOMPARE(painted.take(), QRect(2 + 396, 2, 4, 250)); // the newest columns only
+        }
+    }
+
     // The window plots the main window's graph values, goes on without it, and is emptied by
     // closing.
     void plotsTheMainWindowsValues() {
         auto w = loadedWindow();
         QVERIFY(w);
         w->show();
-        const auto shown = [](frmGraph* graph) { // the chart inside the border
-            return graph->Picture1->grab()
-                .toImage()
-                .convertToFormat(QImage::Format_RGB32)
-                .copy(2, 2, 400, 250);
+        const auto shown = [](frmGraph* graph) {
+            if (!QTest::qWaitForWindowExposed(graph))
+                return QImage();
+            QCoreApplication::sendPostedEvents();
+            return onScreen(graph);
         };
         const QImage empty = StripChart(background()).image();
 
