@@ -2,6 +2,7 @@
 
 #include "cl_kelvano.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,6 +10,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <cstdio>
 #include <functional>
 #include <optional>
 
@@ -202,46 +204,147 @@ QByteArray serialize(const Entries& entries) {
     return out;
 }
 
-// The file's bytes: empty when there is no file, nothing when it cannot be read.
-std::optional<QByteArray> contents(const QString& fileName) {
-    QFile file(fileName);
-    if (file.open(QIODevice::ReadOnly))
-        return file.readAll();
-    if (file.exists())
+QString tooLarge() {
+    return QStringLiteral("it is larger than 1 MB, far more than any settings of Kelvano take, "
+                          "so it is left as it is. Move it away or delete it to save settings "
+                          "again");
+}
+
+// The file's bytes: empty when there is no file; nothing, with the reason in error, when it cannot
+// be read. A file too large to be the settings is not read at all, and the read is bounded in case
+// the file grows meanwhile.
+std::optional<QByteArray> contents(const QString& fileName, QString& error) {
+    const QFileInfo info(fileName);
+    if (fileName.isEmpty()) {
+        error = QStringLiteral("no settings file: Company or AppName is empty");
         return std::nullopt;
-    return QByteArray();
+    }
+    if (!info.exists() && !info.isSymLink())
+        return QByteArray();
+    if (info.isDir()) {
+        error = QStringLiteral("it is a folder, not a file");
+        return std::nullopt;
+    }
+    if (!info.isFile()) {
+        error = QStringLiteral("it is not a plain file");
+        return std::nullopt;
+    }
+    if (info.size() > cl_Kelvano::maxFileSize) {
+        error = tooLarge();
+        return std::nullopt;
+    }
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
+        return std::nullopt;
+    }
+    QByteArray bytes = file.read(cl_Kelvano::maxFileSize + 1);
+    if (file.error() != QFileDevice::NoError) {
+        error = file.errorString();
+        return std::nullopt;
+    }
+    if (bytes.size() > cl_Kelvano::maxFileSize) {
+        error = tooLarge();
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// The entries of the file for a reader: none, with one line on standard error, when the file
+// cannot be read.
+Entries readEntries(const QString& fileName, QString& error) {
+    if (fileName.isEmpty())
+        return {};
+    const std::optional<QByteArray> bytes = contents(fileName, error);
+    if (!bytes) {
+        std::fprintf(stderr, "kelvano: cannot read the settings file %s: %s. Using the defaults.\n",
+                     qUtf8Printable(QDir::toNativeSeparators(fileName)), qUtf8Printable(error));
+        return {};
+    }
+    return parse(*bytes);
+}
+
+// Every text value directly below group ("" for the application level), the unnamed one with an
+// empty name.
+cl_Kelvano::Values valuesOf(const Entries& entries, const QString& group) {
+    cl_Kelvano::Values rows;
+    const QString prefix = group.isEmpty() ? QString() : group + u'/';
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        const QString name = it.key().mid(prefix.size());
+        const std::optional<QString> text = textOf(it.value());
+        if (it.key().startsWith(prefix) && !name.contains(u'/') && text)
+            rows.emplace_back(name == kUnnamed ? QString() : name, *text);
+    }
+    return rows;
+}
+
+// A copy that a save leaves beside the file when it is killed between writing the copy and putting
+// it in the file's place: the file's name, a dot and six letters or digits.
+bool isLeftoverCopy(const QString& name, const QString& fileName) {
+    if (name.size() != fileName.size() + 7 || !name.startsWith(fileName + u'.'))
+        return false;
+    for (const QChar c : name.right(6))
+        if (c.unicode() > 0x7f || !c.isLetterOrNumber())
+            return false;
+    return true;
+}
+
+// Removes the copies that killed saves left and that no save still running can own: none takes
+// ten minutes.
+void removeLeftovers(const QString& fileName) {
+    const QFileInfo file(fileName);
+    const QDateTime cutoff = QDateTime::currentDateTimeUtc().addSecs(-600);
+    const QFileInfoList entries =
+        file.dir().entryInfoList({file.fileName() + QStringLiteral(".??????")},
+                                 QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QFileInfo& entry : entries) {
+        if (isLeftoverCopy(entry.fileName(), file.fileName()) &&
+            entry.lastModified().toUTC() < cutoff)
+            QFile::remove(entry.filePath());
+    }
 }
 
 // Replaces the file with bytes in one step: the new content is written to a file of its own that
 // then takes the old one's place, so the old file stays whole until the new one is complete.
-bool writeFile(const QString& fileName, const QByteArray& bytes) {
+bool writeFile(const QString& fileName, const QByteArray& bytes, QString& error) {
     QDir().mkpath(QFileInfo(fileName).path());
     QSaveFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    error = file.errorString();
+    return false;
 }
 
 // Applies change to the file's values and writes the result as one new file. True when the file
-// now holds exactly that; false, with the old file in place, when change finds nothing to do or
-// the file cannot be read or written.
+// now holds exactly that; false, with the old file in place and the reason in error, when the
+// file cannot be read or written. False with no reason when change finds nothing to do.
 //
-// The written file is read back: when the disk fills up as the new file is flushed, the file that
-// takes the old one's place can be cut short although every call reported success. Reading back
-// needs no copy of the file anywhere.
-bool rewrite(const QString& fileName, const std::function<bool(Entries&)>& change) {
-    const bool existed = QFile::exists(fileName);
-    const std::optional<QByteArray> before = contents(fileName);
-    if (fileName.isEmpty() || !before)
+// When the disk fills up as the new file is flushed, the file that takes the old one's place can
+// be cut short although every call reported success; its size tells, without reading it again.
+// A umask can make the new file unreadable to its owner, and so lose the settings for good.
+bool rewrite(const QString& fileName, const std::function<bool(Entries&)>& change, QString& error) {
+    const bool existed = QFileInfo::exists(fileName);
+    const std::optional<QByteArray> before = contents(fileName, error);
+    if (!before)
         return false; // writing a file that cannot be read would lose it
     Entries entries = parse(*before);
     if (!change(entries))
         return false;
     const QByteArray after = serialize(entries);
-    if (!writeFile(fileName, after))
+    if (!writeFile(fileName, after, error))
         return false;
-    if (contents(fileName) == after)
+    const QFileInfo written(fileName);
+    if (written.size() == after.size() && written.permission(QFileDevice::ReadOwner)) {
+        removeLeftovers(fileName);
         return true;
+    }
+    error = written.size() == after.size()
+                ? QStringLiteral("the new file could not be read by its owner (see the umask)")
+                : QStringLiteral("the new file came out shorter than the settings (is the disk "
+                                 "full?)");
+    QString ignored;
     if (existed)
-        writeFile(fileName, *before);
+        writeFile(fileName, *before, ignored);
     else
         QFile::remove(fileName);
     return false;
@@ -268,8 +371,9 @@ QString cl_Kelvano::fileName() const {
 
 QString cl_Kelvano::GetSetting(const QString& section, const QString& key,
                                const QString& defaultValue) const {
+    error_.clear();
     const std::optional<QString> path = pathOf(section, key);
-    const Entries entries = parse(contents(fileName()).value_or(QByteArray()));
+    const Entries entries = readEntries(fileName(), error_);
     const auto it = path ? entries.constFind(*path) : entries.cend();
     if (it == entries.cend())
         return defaultValue;
@@ -280,48 +384,76 @@ bool cl_Kelvano::SaveSetting(const QString& section, const QString& key, const Q
     return SaveSettings(section, {{key, setting}});
 }
 
-bool cl_Kelvano::SaveSettings(const QString& section, const Values& values) {
+namespace {
+// The file's form of the values, keyed by path; nothing when a key has no place in the section.
+std::optional<Entries> changesOf(const QString& section, const cl_Kelvano::Values& values,
+                                 QString& error) {
     Entries changes;
     for (const auto& [key, value] : values) {
         const std::optional<QString> path = pathOf(section, key);
-        if (!path)
-            return false;
+        if (!path) {
+            error =
+                QStringLiteral("\"%1\" cannot be stored: a key holds no '/', a section no empty "
+                               "level")
+                    .arg(key);
+            return std::nullopt;
+        }
         changes.insert(*path, valueInFile(value));
     }
-    return rewrite(fileName(), [&](Entries& entries) {
-        entries.insert(changes);
-        return true;
-    });
+    return changes;
+}
+} // namespace
+
+bool cl_Kelvano::SaveSettings(const QString& section, const Values& values) {
+    return UpdateSettings(section, [&](const Values&) { return values; });
+}
+
+bool cl_Kelvano::UpdateSettings(const QString& section,
+                                const std::function<Values(const Values& stored)>& make) {
+    error_.clear();
+    const std::optional<QString> group = groupOf(section);
+    if (!group) {
+        error_ = QStringLiteral("the section \"%1\" names no level").arg(section);
+        return false;
+    }
+    return rewrite(
+        fileName(),
+        [&](Entries& entries) {
+            const std::optional<Entries> changes =
+                changesOf(section, make(valuesOf(entries, *group)), error_);
+            if (changes)
+                entries.insert(*changes);
+            return changes.has_value();
+        },
+        error_);
 }
 
 bool cl_Kelvano::DeleteSetting(const QString& section, const QString& key) {
+    error_.clear();
     if (!key.isEmpty()) {
         const std::optional<QString> path = pathOf(section, key);
-        return path && rewrite(fileName(), [&](Entries& entries) { return entries.remove(*path); });
+        return path &&
+               rewrite(
+                   fileName(), [&](Entries& entries) { return entries.remove(*path); }, error_);
     }
     // The whole section. The application level itself is never wiped.
     const std::optional<QString> group = groupOf(section);
     if (!group || group->isEmpty())
         return false;
-    return rewrite(fileName(), [&](Entries& entries) {
-        return entries.removeIf([&](Entries::iterator entry) {
-            return entry.key().startsWith(*group + u'/');
-        }) > 0;
-    });
+    return rewrite(
+        fileName(),
+        [&](Entries& entries) {
+            return entries.removeIf([&](Entries::iterator entry) {
+                return entry.key().startsWith(*group + u'/');
+            }) > 0;
+        },
+        error_);
 }
 
 cl_Kelvano::Values cl_Kelvano::GetAllSettings(const QString& section) const {
-    Values rows;
+    error_.clear();
     const std::optional<QString> group = groupOf(section);
     if (!group)
-        return rows;
-    const QString prefix = group->isEmpty() ? QString() : *group + u'/';
-    const Entries entries = parse(contents(fileName()).value_or(QByteArray()));
-    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
-        const QString name = it.key().mid(prefix.size());
-        const std::optional<QString> text = textOf(it.value());
-        if (it.key().startsWith(prefix) && !name.contains(u'/') && text)
-            rows.emplace_back(name == kUnnamed ? QString() : name, *text);
-    }
-    return rows;
+        return {};
+    return valuesOf(readEntries(fileName(), error_), *group);
 }

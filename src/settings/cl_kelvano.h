@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -12,10 +13,18 @@
 // Linux), one [section] per section. An empty section means the application
 // level itself; a section "a/b" is the subsection b of a.
 //
-// Every call reads the file afresh, so a change made by another instance or
-// process is seen at the next call. A change rewrites the whole file once: the
-// new file replaces the old one in a single step, so that a crash or power cut
-// leaves either the old file or the new one, never a mix. Values are only ever
+// Every call reads the file afresh, once, so a change made by another instance
+// or process is seen at the next call. A change rewrites the whole file once:
+// the new file replaces the old one in a single step, so that a crash or power
+// cut leaves either the old file or the new one, never a mix. The copies that
+// a save killed at that step leaves beside the file are removed by a later
+// save once they are ten minutes old (a younger one may be another running
+// copy's save in progress).
+//
+// A settings file is a few kB. A file larger than maxFileSize (a broken disk,
+// a wrong file copied into place), a folder or anything else that is not a
+// plain file in its place is not read: reads give their defaults, with one
+// line on standard error, and changes fail without touching it. Values are only ever
 // read as text: a value in the file that is not plain text (as other programs
 // write "@Variant(...)" or "@ByteArray(...)") counts as not stored, and is
 // written back unchanged by later changes.
@@ -28,6 +37,8 @@
 class cl_Kelvano {
   public:
     using Values = std::vector<std::pair<QString, QString>>;
+
+    static constexpr qint64 maxFileSize = 1024 * 1024;
 
     cl_Kelvano();
 
@@ -57,10 +68,21 @@ class cl_Kelvano {
     // by name; empty when there is none. The unnamed value is reported with an
     // empty name.
     Values GetAllSettings(const QString& section) const;
+    // Reads the file once, asks make for the values to save given the
+    // section's stored values (as GetAllSettings lists them), and saves them
+    // as SaveSettings does. make is not called when the file cannot be read.
+    bool UpdateSettings(const QString& section,
+                        const std::function<Values(const Values& stored)>& make);
+
+    // The settings file; empty when Company or AppName is empty.
+    QString fileName() const;
+    // Why the last call failed, in words for the user ("Permission denied");
+    // empty when it did not fail or failed only because there was nothing to
+    // delete.
+    QString errorString() const { return error_; }
 
   private:
-    QString fileName() const;
-
     QString company_;
     QString appName_;
+    mutable QString error_;
 };

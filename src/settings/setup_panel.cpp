@@ -8,6 +8,7 @@
 #include "widgets/placeholder.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,9 +17,6 @@
 #include <QSignalBlocker>
 
 namespace {
-const char* const profileCodes[] = {"100", "50", "10"};
-const char* const offsetCodes[] = {"3", "2", "1", "0", "-1", "-2", "-3"};
-
 // The panel's widgets are created with named() and placed by setGeometry()
 // calls of their own, one per widget.
 QLabel* label(QWidget* parent, const QString& name, const QString& text) {
@@ -43,7 +41,8 @@ QString numbered(const char* pattern, int sensor) {
 }
 } // namespace
 
-SetupPanel::SetupPanel(QWidget* client) : QObject(client), client_(client) {
+SetupPanel::SetupPanel(QWidget* client)
+    : QObject(client), client_(client), columns_{Column(model_.codes(1)), Column(model_.codes(2))} {
     buildColumn(1, client);
     buildColumn(2, client);
 
@@ -77,6 +76,53 @@ SetupPanel::SetupPanel(QWidget* client) : QObject(client), client_(client) {
             column(s).rename[n - 1] = text;
         }
     }
+    connectColumn(1);
+    connectColumn(2);
+
+    // The raw values come into view when the window grows, is restored or is shown.
+    client->installEventFilter(this);
+    client->window()->installEventFilter(this);
+}
+
+// Every change of a control goes to the model; changes that the panel makes itself while showing
+// the model are already there. Choosing a profile, an offset or a unit runs its handler.
+void SetupPanel::connectColumn(int s) {
+    Column& c = column(s);
+    connect(c.cboTherm, &QComboBox::currentIndexChanged, this, [this, s](int position) {
+        if (!showing_)
+            model_.setProfilePosition(s, position);
+    });
+    connect(c.cboTherm, &QComboBox::editTextChanged, this, [this, s](const QString& text) {
+        if (!showing_)
+            model_.setProfileText(s, text);
+    });
+    // A profile picked from the list is loaded even when it is the one already selected;
+    // selections made in code go through selectProfile().
+    connect(c.cboTherm, &QComboBox::activated, this, [this, s] { cboTherm_Click(s); });
+    connect(c.cboOffset, &QComboBox::currentIndexChanged, this, [this, s](int position) {
+        if (!showing_)
+            model_.chooseOffset(s, position);
+    });
+    for (QRadioButton* option : {c.opC, c.opF}) {
+        connect(option, &QRadioButton::toggled, this, [this, s, option](bool on) {
+            if (showing_)
+                return;
+            const Column& c = column(s);
+            model_.setUnitOptions(s, c.opC->isChecked(), c.opF->isChecked());
+            if (on)
+                model_.codes(s).unit = option == c.opC ? QStringLiteral("C") : QStringLiteral("F");
+        });
+    }
+    for (int i = 0; i < 3; ++i) {
+        connect(c.coefText[i], &QLineEdit::textChanged, this, [this, s, i](const QString& text) {
+            if (!showing_)
+                model_.setCoefficient(s, i, text);
+        });
+        connect(c.rename[i], &QLineEdit::textChanged, this, [this, s, i](const QString& text) {
+            if (!showing_)
+                model_.setName(s, i + 1, text);
+        });
+    }
 }
 
 // Sensor 1's column starts at x = 216, sensor 2's 192 pixels further right.
@@ -98,17 +144,13 @@ void SetupPanel::buildColumn(int s, QWidget* client) {
     // Typing only changes the text: leaving the box must not pick an entry
     // whose name happens to match.
     QObject::disconnect(c.cboTherm->lineEdit(), &QLineEdit::editingFinished, c.cboTherm, nullptr);
-    c.cboTherm->setEditText(s == 1 ? tr("Select Sensor 1") : tr("Select Sensor 2"));
-    // A profile picked from the list is loaded even when it is the one already selected;
-    // selections made in code go through selectProfile().
-    connect(c.cboTherm, &QComboBox::activated, this, [this, s] { cboTherm_Click(s); });
+    c.cboTherm->setEditText(model_.sensor(s).profileText);
 
     c.lblOffset = label(client, numbered("lblOffset%1", s), tr("Temp Offset"));
     c.lblOffset->setGeometry(24 + 192 * s, 78, 72, 17);
     c.cboOffset = named<QComboBox>(client, numbered("cboOffset%1", s));
     c.cboOffset->setGeometry(24 + 192 * s + 72, 76, 104, 22);
     showPlaceholderAsText(c.cboOffset, tr("No Offset"));
-    connect(c.cboOffset, &QComboBox::currentIndexChanged, this, [this, s] { cboOffset_Click(s); });
 
     c.fraDegree = named<QGroupBox>(client, numbered("fraDegree%1", s));
     c.fraDegree->setGeometry(24 + 192 * s, 100, 176, 26);
@@ -118,15 +160,8 @@ void SetupPanel::buildColumn(int s, QWidget* client) {
     c.opF = named<QRadioButton>(c.fraDegree, numbered("opF%1", s));
     c.opF->setGeometry(84, 4, 88, 18);
     c.opF->setText(tr("Fahrenheit"));
-    c.opF->setChecked(true);
-    connect(c.opC, &QRadioButton::toggled, this, [this, s](bool on) {
-        if (on)
-            opC_Click(s);
-    });
-    connect(c.opF, &QRadioButton::toggled, this, [this, s](bool on) {
-        if (on)
-            opF_Click(s);
-    });
+    c.opC->setChecked(model_.sensor(s).celsius);
+    c.opF->setChecked(model_.sensor(s).fahrenheit);
 
     c.coefLabel = label(client, numbered("coef%1_Label", s), tr("Setup Coefficients"));
     c.coefLabel->setGeometry(24 + 192 * s, 130, 120, 17);
@@ -136,7 +171,7 @@ void SetupPanel::buildColumn(int s, QWidget* client) {
     c.btnCalibrate->setToolTip(tr("Work out A, B and C from three reference readings."));
     connect(c.btnCalibrate, &QPushButton::clicked, this,
             [this, s] { Q_EMIT calibrateRequested(s); });
-    const Coefficients initial = initialCoefficients(s);
+    const Coefficients& initial = model_.sensor(s).coefficients;
     const QString texts[] = {initial.a, initial.b, initial.c};
     for (int i = 0; i < 3; ++i) {
         const QChar letter = QLatin1Char(SettingsKeys::coefficientLetters[i]);
@@ -164,7 +199,8 @@ void SetupPanel::buildColumn(int s, QWidget* client) {
 void SetupPanel::fillChoosers() {
     static const char* const offsetEntries[] = {"+ 3°C", "+ 2°C", "+ 1°C", "No Offset",
                                                 "- 1°C", "- 2°C", "- 3°C"};
-    for (Column& c : columns_) {
+    for (int s = 1; s <= 2; ++s) {
+        Column& c = column(s);
         // Filling selects nothing and runs no choice handler.
         const QSignalBlocker offsetBlocker(c.cboOffset);
         const QSignalBlocker profileBlocker(c.cboTherm);
@@ -173,36 +209,107 @@ void SetupPanel::fillChoosers() {
         c.cboOffset->setCurrentIndex(-1);
 
         // The profile chooser keeps showing its prompt.
-        const QString prompt = c.cboTherm->currentText();
-        for (QLineEdit* name : c.rename)
-            c.cboTherm->addItem(name->text());
+        model_.fillEntries(s);
+        for (const QString& name : model_.sensor(s).entries)
+            c.cboTherm->addItem(name);
         c.cboTherm->setCurrentIndex(-1);
-        c.cboTherm->setEditText(prompt);
+        c.cboTherm->setEditText(model_.sensor(s).profileText);
     }
 }
 
+void SetupPanel::setIntervalChooser(QComboBox* chooser) {
+    cboTimer_ = chooser;
+    connect(chooser, &QComboBox::currentIndexChanged, this,
+            [this](int position) { model_.setIntervalPosition(position); });
+}
+
+void SetupPanel::takeInterval() {
+    if (cboTimer_)
+        model_.setIntervalPosition(cboTimer_->currentIndex());
+}
+
 ChannelInput SetupPanel::channelInput(int sensor) const {
-    const Column& c = column(sensor);
-    return {c.codes,
-            {c.coefText[0]->text(), c.coefText[1]->text(), c.coefText[2]->text()},
-            c.cboTherm->currentText()};
+    return model_.channelInput(sensor);
 }
 
 void SetupPanel::showRaw(const QString& x, const QString& y) {
-    columns_[0].raw->setText(x);
-    columns_[1].raw->setText(y);
+    raw_ = {x, y};
+    writeRaw();
+}
+
+// A raw field is out of view while the window's size cuts it off or the window is minimised;
+// writing it every second would cost time for nothing. Before the window is first shown the fields
+// are kept up to date, for whoever reads them.
+bool SetupPanel::rawInView(const QWidget* field) const {
+    const QWidget* window = client_->window();
+    if (!window->isVisible())
+        return true;
+    return !window->isMinimized() && client_->rect().intersects(field->geometry());
+}
+
+void SetupPanel::writeRaw() {
+    for (int i = 0; i < 2; ++i) {
+        QLineEdit* field = columns_[i].raw;
+        if (rawInView(field) && field->text() != raw_[i])
+            field->setText(raw_[i]);
+    }
+}
+
+bool SetupPanel::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if ((watched == client_ && type == QEvent::Resize) || type == QEvent::Show ||
+        type == QEvent::WindowStateChange)
+        writeRaw();
+    return QObject::eventFilter(watched, event);
+}
+
+StoredSettings SetupPanel::stored() const {
+    return store_ ? StoredSettings(*store_) : StoredSettings();
+}
+
+void SetupPanel::showModel() {
+    showing_ = true;
+    for (int s = 1; s <= 2; ++s) {
+        Column& c = column(s);
+        const SettingsModel::Sensor& m = model_.sensor(s);
+        for (int n = 0; n < 3; ++n) {
+            if (c.cboTherm->itemText(n) != m.entries[n])
+                c.cboTherm->setItemText(n, m.entries[n]);
+            if (c.rename[n]->text() != m.names[n])
+                c.rename[n]->setText(m.names[n]);
+        }
+        if (c.cboTherm->currentIndex() != m.profilePosition)
+            c.cboTherm->setCurrentIndex(m.profilePosition);
+        if (c.cboTherm->currentText() != m.profileText)
+            c.cboTherm->setEditText(m.profileText);
+        const QString coefficients[] = {m.coefficients.a, m.coefficients.b, m.coefficients.c};
+        for (int i = 0; i < 3; ++i) {
+            if (c.coefText[i]->text() != coefficients[i])
+                c.coefText[i]->setText(coefficients[i]);
+        }
+        if (c.cboOffset->currentIndex() != m.offsetPosition)
+            c.cboOffset->setCurrentIndex(m.offsetPosition);
+        // An option is cleared before the other is selected, which would clear it anyway.
+        const std::pair<QRadioButton*, bool> options[] = {{c.opC, m.celsius},
+                                                          {c.opF, m.fahrenheit}};
+        for (const bool checked : {false, true}) {
+            for (const auto& [option, state] : options) {
+                if (state == checked && option->isChecked() != checked)
+                    setUnitOption(option, checked);
+            }
+        }
+    }
+    showing_ = false;
+    // Last, as the load has always done it: choosing the interval runs the log panel's handler.
+    if (cboTimer_ && cboTimer_->currentIndex() != model_.intervalPosition())
+        cboTimer_->setCurrentIndex(model_.intervalPosition());
 }
 
 void SetupPanel::selectProfile(int sensor, int position) {
-    QComboBox* chooser = column(sensor).cboTherm;
-    if (chooser->currentIndex() == position)
+    if (model_.sensor(sensor).profilePosition == position)
         return;
-    // Clearing the selection keeps the text the user sees.
-    const QString text = chooser->currentText();
-    chooser->setCurrentIndex(position);
-    if (position < 0)
-        chooser->setEditText(text);
-    cboTherm_Click(sensor);
+    model_.selectProfile(sensor, position, position >= 0 ? stored() : StoredSettings());
+    showModel();
 }
 
 void SetupPanel::selectOffset(int sensor, int position) {
@@ -222,39 +329,7 @@ void SetupPanel::setUnitOption(QRadioButton* option, bool checked) {
 }
 
 void SetupPanel::cboTherm_Click(int s) {
-    Column& c = column(s);
-    const int position = c.cboTherm->currentIndex();
-    if (position < 0 || position > 2)
-        return;
-    c.codes.profile = QLatin1String(profileCodes[position]);
-    loadProfile(s, position + 1);
-}
-
-QString SetupPanel::stored(const QString& key, const QString& current) const {
-    return store_ ? store_->GetSetting(SettingsKeys::section(), key, current) : current;
-}
-
-void SetupPanel::loadProfile(int s, int n) {
-    Column& c = column(s);
-    c.cboTherm->setEditText(stored(SettingsKeys::profileName(s, n), c.rename[n - 1]->text()));
-    for (int i = 0; i < 3; ++i) {
-        QLineEdit* text = c.coefText[i];
-        text->setText(stored(SettingsKeys::coefficient(SettingsKeys::coefficientLetters[i], s, n),
-                             text->text()));
-    }
-}
-
-void SetupPanel::cboOffset_Click(int s) {
-    Column& c = column(s);
-    const int position = c.cboOffset->currentIndex();
-    if (position < 0 || position > 6)
-        return;
-    c.codes.offset = QLatin1String(offsetCodes[position]);
-}
-
-void SetupPanel::opC_Click(int s) {
-    column(s).codes.unit = QStringLiteral("C");
-}
-void SetupPanel::opF_Click(int s) {
-    column(s).codes.unit = QStringLiteral("F");
+    const int position = column(s).cboTherm->currentIndex();
+    model_.chooseProfile(s, position, stored());
+    showModel();
 }

@@ -3,8 +3,10 @@
 #pragma once
 
 #include "sensor/sampling_cycle.h"
+#include "settings/settings_model.h"
 
 #include <QObject>
+#include <QString>
 #include <array>
 
 class QComboBox;
@@ -20,7 +22,9 @@ class cl_Kelvano;
 // active profile's coefficients and the raw value; below them the buttons for
 // the stored settings and the six rename fields. Its controls sit directly on
 // the main window's client area, which the window's size cuts to show or hide
-// them. The choices are the live settings that every sampling tick reads.
+// them. The panel shows and edits a SettingsModel, the live settings that
+// every sampling tick reads: each control's change goes to the model at once,
+// and what the model's operations change is shown on the controls.
 class SetupPanel : public QObject {
     Q_OBJECT
   public:
@@ -41,23 +45,28 @@ class SetupPanel : public QObject {
         QLineEdit* raw = nullptr;
         std::array<QLabel*, 3> renameLabel{};
         std::array<QLineEdit*, 3> rename{};
-        ChannelSettings codes; // the hidden lblPref holders
+        ChannelSettings& codes; // the hidden lblPref holders, kept in the model
+
+        explicit Column(ChannelSettings& codes) : codes(codes) {}
     };
 
     // Places the panel's controls on client.
     explicit SetupPanel(QWidget* client);
 
+    const SettingsModel& model() const { return model_; }
+
     // The store that profile choices read from and the buttons work on.
     void setStore(cl_Kelvano* store) { store_ = store; }
     // The log interval chooser, whose position is stored with the rest.
-    void setIntervalChooser(QComboBox* chooser) { cboTimer_ = chooser; }
+    void setIntervalChooser(QComboBox* chooser);
 
     // Start-up: fills the offset choosers and the profile choosers.
     void fillChoosers();
 
     // What the sampling tick needs of a sensor (1 or 2) right now.
     ChannelInput channelInput(int sensor) const;
-    // Shows the raw values the tick read.
+    // Shows the raw values the tick read. The fields are written only while
+    // the user can see them; when they come into view they show the latest.
     void showRaw(const QString& x, const QString& y);
 
     Column& column(int sensor) { return columns_[sensor - 1]; }
@@ -86,20 +95,30 @@ class SetupPanel : public QObject {
     // panel opens the calibration assistant.
     void calibrateRequested(int sensor);
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void buildColumn(int sensor, QWidget* client);
+    void connectColumn(int sensor);
     void cboTherm_Click(int sensor);
-    void cboOffset_Click(int sensor);
-    void opC_Click(int sensor);
-    void opF_Click(int sensor);
-    // The stored text of a key, or current when nothing is stored.
-    QString stored(const QString& key, const QString& current) const;
-    // Shows a profile's stored name and coefficients; what is not stored
-    // keeps the text the panel shows.
-    void loadProfile(int sensor, int profile);
+    // What one read of the store holds now (nothing without a store).
+    StoredSettings stored() const;
+    // Sets every control that differs from the model: after each operation
+    // of the model, the panel shows what it changed.
+    void showModel();
+    // The log interval chooser's position, which its own panel sets.
+    void takeInterval();
+    // Warns that the store could not do what was asked, and why.
+    void warnStoreFailed(const QString& what);
+    bool rawInView(const QWidget* field) const;
+    void writeRaw();
 
     QWidget* client_;
+    SettingsModel model_;
     std::array<Column, 2> columns_;
     cl_Kelvano* store_ = nullptr;
     QComboBox* cboTimer_ = nullptr;
+    bool showing_ = false; // the controls are being set from the model
+    std::array<QString, 2> raw_;
 };

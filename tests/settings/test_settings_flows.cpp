@@ -2,6 +2,7 @@
 // Save, refresh, delete and profile choice, with the real setup panel.
 
 #include "settings/cl_kelvano.h"
+#include "settings/settings_model.h"
 #include "settings/setup_panel.h"
 #include "widgets/message_box.h"
 #include "window_support.h"
@@ -46,6 +47,18 @@ QString describe(frmTemp1& w, int s) {
              c.coefText[1]->text(), c.coefText[2]->text())
         .arg(c.cboOffset->currentIndex())
         .arg(QString(c.opC->isChecked() ? "C" : "-") + (c.opF->isChecked() ? "F" : "-"))
+        .arg(c.codes.profile + u' ' + c.codes.offset + u' ' + c.codes.unit);
+}
+
+// The same line for a model loaded without a window, as the run without a window loads it.
+QString describe(const SettingsModel& m, int s) {
+    const SettingsModel::Sensor& c = m.sensor(s);
+    return QStringLiteral("%1|%2|%3|%4 %5 %6|%7|%8|%9")
+        .arg(c.profilePosition)
+        .arg(c.profileText, QStringList(c.entries.begin(), c.entries.end()).join(u','),
+             c.coefficients.a, c.coefficients.b, c.coefficients.c)
+        .arg(c.offsetPosition)
+        .arg(QString(c.celsius ? "C" : "-") + (c.fahrenheit ? "F" : "-"))
         .arg(c.codes.profile + u' ' + c.codes.offset + u' ' + c.codes.unit);
 }
 
@@ -96,12 +109,18 @@ class TestSettingsFlows : public QObject {
         store(atStart);
         const QString before = stored({});
         auto w = loadedWindow();
+        SettingsModel model; // the window's settings before the load at start-up
+        model.load(cl_Kelvano());
         QCOMPARE(stored({}), before); // loading writes nothing
         store(atRefresh);
         w->setupPanel()->btnRefresh->click();
+        model.load(cl_Kelvano());
         QTEST(describe(*w, 1), "sensor1");
         QTEST(describe(*w, 2), "sensor2");
         QTEST(w->logPanel()->cboTimer->currentIndex(), "interval");
+        for (int s = 1; s <= 2; ++s)
+            QCOMPARE(describe(model, s), describe(*w, s));
+        QCOMPARE(model.intervalPosition(), w->logPanel()->cboTimer->currentIndex());
     }
 
     // Each sensor's widgets by name, with their computed captions; sensor 1's column on the left.
@@ -179,9 +198,11 @@ class TestSettingsFlows : public QObject {
         const rlimit full{rlim_t(QFileInfo(config.path() + "/Corvanta/Kelvano.conf").size() + 8),
                           saved.rlim_max};
         setrlimit(RLIMIT_FSIZE, &full);
+        Dialogs::setNextAnswer(QMessageBox::Ok);
         p.btnSave->click();
         setrlimit(RLIMIT_FSIZE, &saved);
         QCOMPARE(stored({}), before);
+        QVERIFY(Dialogs::lastBox().text.contains(config.path() + "/Corvanta/Kelvano.conf"));
         for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
             Dialogs::setNextAnswer(answer);
             p.btnDelete->click();

@@ -1,0 +1,206 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "settings_model.h"
+
+#include "settings/settings_keys.h"
+
+#include <QLocale>
+#include <optional>
+
+namespace {
+const char* const profileCodes[] = {"100", "50", "10"};
+const char* const offsetCodes[] = {"3", "2", "1", "0", "-1", "-2", "-3"};
+
+QString truthText(bool value) {
+    return value ? QStringLiteral("True") : QStringLiteral("False");
+}
+
+// A stored list position: a whole number from -1 to last; anything else is not a position and
+// changes nothing.
+std::optional<int> position(const QString& text, int last) {
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    if (!ok || value < -1 || value > last)
+        return std::nullopt;
+    return value;
+}
+
+// A stored option state: "True" or "False" in any case, or a number, 0 being false.
+std::optional<bool> truth(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (t.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
+        return false;
+    bool ok = false;
+    const double number = QLocale::c().toDouble(t, &ok);
+    if (!ok)
+        return std::nullopt;
+    return number != 0.0;
+}
+
+QString& coefficient(Coefficients& k, int i) {
+    return i == 0 ? k.a : i == 1 ? k.b : k.c;
+}
+} // namespace
+
+StoredSettings::StoredSettings(const cl_Kelvano& store)
+    : StoredSettings(store.GetAllSettings(SettingsKeys::section())) {}
+
+StoredSettings::StoredSettings(const cl_Kelvano::Values& values) {
+    for (const auto& [key, value] : values)
+        values_.insert(key, value);
+}
+
+QString StoredSettings::value(const QString& key, const QString& current) const {
+    return values_.value(key, current);
+}
+
+SettingsModel::SettingsModel() {
+    for (int s = 1; s <= 2; ++s) {
+        Sensor& sensor = at(s);
+        sensor.profileText = QStringLiteral("Select Sensor %1").arg(s);
+        for (int n = 1; n <= 3; ++n)
+            sensor.names[n - 1] = QStringLiteral("Sensor %1-%2").arg(s).arg(n);
+        sensor.entries = sensor.names;
+        sensor.coefficients = initialCoefficients(s);
+    }
+}
+
+ChannelInput SettingsModel::channelInput(int s) const {
+    const Sensor& sensor = this->sensor(s);
+    return {sensor.codes, sensor.coefficients, sensor.profileText};
+}
+
+void SettingsModel::setCoefficient(int s, int i, const QString& text) {
+    coefficient(at(s).coefficients, i) = text;
+}
+
+void SettingsModel::setUnitOptions(int s, bool celsius, bool fahrenheit) {
+    at(s).celsius = celsius;
+    at(s).fahrenheit = fahrenheit;
+}
+
+void SettingsModel::chooseProfile(int s, int position, const StoredSettings& stored) {
+    at(s).profilePosition = position;
+    if (position < 0 || position > 2)
+        return;
+    at(s).codes.profile = QLatin1String(profileCodes[position]);
+    loadProfile(s, position + 1, stored);
+}
+
+void SettingsModel::selectProfile(int s, int position, const StoredSettings& stored) {
+    if (at(s).profilePosition != position)
+        chooseProfile(s, position, stored);
+}
+
+// A profile's stored name and coefficients; what is not stored keeps what is shown, the chooser's
+// text falling back to the profile's rename field.
+void SettingsModel::loadProfile(int s, int n, const StoredSettings& stored) {
+    Sensor& sensor = at(s);
+    sensor.profileText = stored.value(SettingsKeys::profileName(s, n), sensor.names[n - 1]);
+    for (int i = 0; i < 3; ++i) {
+        QString& text = coefficient(sensor.coefficients, i);
+        text = stored.value(SettingsKeys::coefficient(SettingsKeys::coefficientLetters[i], s, n),
+                            text);
+    }
+}
+
+void SettingsModel::chooseOffset(int s, int position) {
+    at(s).offsetPosition = position;
+    if (position >= 0 && position <= 6)
+        at(s).codes.offset = QLatin1String(offsetCodes[position]);
+}
+
+void SettingsModel::setUnitOption(int s, Unit unit, bool checked) {
+    Sensor& sensor = at(s);
+    bool& option = unit == Unit::Celsius ? sensor.celsius : sensor.fahrenheit;
+    bool& other = unit == Unit::Celsius ? sensor.fahrenheit : sensor.celsius;
+    if (!checked || option) {
+        option = checked;
+        return;
+    }
+    option = true;
+    other = false;
+    sensor.codes.unit = unit == Unit::Celsius ? QStringLiteral("C") : QStringLiteral("F");
+}
+
+void SettingsModel::load(const cl_Kelvano& store) {
+    load(StoredSettings(store));
+}
+
+// In the order of the panel's own load: each step sees what the steps before it did.
+void SettingsModel::load(const StoredSettings& stored) {
+    for (int s = 1; s <= 2; ++s) {
+        Sensor& sensor = at(s);
+        const auto storedSelection = [&] {
+            return position(stored.value(SettingsKeys::profileSelection(s),
+                                         QString::number(sensor.profilePosition)),
+                            2);
+        };
+        if (const auto p = storedSelection())
+            selectProfile(s, *p, stored);
+        for (int n = 1; n <= 3; ++n)
+            sensor.names[n - 1] =
+                stored.value(SettingsKeys::profileName(s, n), sensor.names[n - 1]);
+        // The entries take the names; the chooser's text stays.
+        fillEntries(s);
+        if (const auto p = storedSelection(); p && *p >= 0)
+            loadProfile(s, *p + 1, stored);
+    }
+
+    for (int s = 1; s <= 2; ++s) {
+        const QString current = QString::number(sensor(s).offsetPosition);
+        const auto p = position(stored.value(SettingsKeys::offset(s), current), 6);
+        if (p && *p != sensor(s).offsetPosition)
+            chooseOffset(s, *p);
+    }
+
+    for (int s = 1; s <= 2; ++s) {
+        const std::pair<QString, Unit> options[] = {{SettingsKeys::fahrenheit(s), Unit::Fahrenheit},
+                                                    {SettingsKeys::celsius(s), Unit::Celsius}};
+        for (const auto& [key, unit] : options) {
+            const bool checked = unit == Unit::Celsius ? sensor(s).celsius : sensor(s).fahrenheit;
+            if (const auto on = truth(stored.value(key, truthText(checked))))
+                setUnitOption(s, unit, *on);
+        }
+    }
+
+    if (const auto p =
+            position(stored.value(SettingsKeys::interval(), QString::number(interval_)), 6))
+        interval_ = *p;
+}
+
+cl_Kelvano::Values SettingsModel::prepareSave(const StoredSettings& stored) {
+    cl_Kelvano::Values values;
+    const auto save = [&](const QString& key, const QString& value) {
+        values.emplace_back(key, value);
+    };
+    for (int s = 1; s <= 2; ++s) {
+        Sensor& sensor = at(s);
+        // A profile name typed into the chooser selects that profile, which loads its stored name
+        // and coefficients before they are written back; of two matches the later wins.
+        for (int n = 0; n < 3; ++n) {
+            if (sensor.profileText == sensor.names[n])
+                selectProfile(s, n, stored);
+        }
+        const int selected = sensor.profilePosition;
+        save(SettingsKeys::profileSelection(s), QString::number(selected));
+        for (int n = 1; n <= 3; ++n)
+            save(SettingsKeys::profileName(s, n), sensor.names[n - 1]);
+        if (selected >= 0 && selected <= 2) {
+            for (int i = 0; i < 3; ++i)
+                save(
+                    SettingsKeys::coefficient(SettingsKeys::coefficientLetters[i], s, selected + 1),
+                    coefficient(sensor.coefficients, i));
+        }
+    }
+    for (int s = 1; s <= 2; ++s)
+        save(SettingsKeys::offset(s), QString::number(sensor(s).offsetPosition));
+    for (int s = 1; s <= 2; ++s) {
+        save(SettingsKeys::fahrenheit(s), truthText(sensor(s).fahrenheit));
+        save(SettingsKeys::celsius(s), truthText(sensor(s).celsius));
+    }
+    save(SettingsKeys::interval(), QString::number(interval_));
+    return values;
+}
