@@ -60,19 +60,28 @@ double roundHalfEven(double value) {
     return std::fmod(lower, 2.0) == 0.0 ? lower : lower + 1.0;
 }
 
-std::optional<double> steinhartHartCelsius(double raw, const Coefficients& coefficients) {
+std::optional<CoefficientValues> parseCoefficients(const Coefficients& coefficients) {
     const auto a = parseNumber(coefficients.a);
     const auto b = parseNumber(coefficients.b);
     const auto c = parseNumber(coefficients.c);
     if (!a || !b || !c)
         return std::nullopt;
+    return CoefficientValues{*a, *b, *c};
+}
+
+std::optional<double> steinhartHartCelsius(double raw, const Coefficients& coefficients) {
+    const auto k = parseCoefficients(coefficients);
+    return k ? steinhartHartCelsius(raw, *k) : std::nullopt;
+}
+
+std::optional<double> steinhartHartCelsius(double raw, const CoefficientValues& k) {
     double l = 0.0;
     double l3 = 0.0;
     if (raw >= 1.0) {
         l = std::log(raw);
         l3 = (l * l) * l;
     }
-    const double s = (*b * l + *a) + *c * l3;
+    const double s = (k.b * l + k.a) + k.c * l3;
     const double t = 1.0 / s - kelvinOffset; // infinite when S is 0
     if (!std::isfinite(t))
         return std::nullopt;
@@ -80,7 +89,14 @@ std::optional<double> steinhartHartCelsius(double raw, const Coefficients& coeff
 }
 
 void convert(ChannelReadout& readout, uint32_t raw, const Coefficients& coefficients) {
-    const auto t = steinhartHartCelsius(double(raw), coefficients);
+    convert(readout, raw, parseCoefficients(coefficients));
+}
+
+void convert(ChannelReadout& readout, uint32_t raw,
+             const std::optional<CoefficientValues>& coefficients) {
+    if (!coefficients)
+        return;
+    const auto t = steinhartHartCelsius(double(raw), *coefficients);
     if (!t)
         return;
     const double r = double(raw);

@@ -45,6 +45,14 @@ std::optional<double> parseNumber(const QString& text);
 // Rounds to the nearest whole number, a tie going to the even neighbour.
 double roundHalfEven(double value);
 
+// The coefficients as numbers.
+struct CoefficientValues {
+    double a, b, c;
+};
+
+// Nothing when a text is not a number (parseNumber).
+std::optional<CoefficientValues> parseCoefficients(const Coefficients& coefficients);
+
 // Kelvin of 0 °C.
 constexpr double kelvinOffset = 273.15;
 
@@ -52,11 +60,15 @@ constexpr double kelvinOffset = 273.15;
 // raw value (ln R taken as 0 below 1); nothing when they give none (a
 // coefficient that is not a number, S = 0).
 std::optional<double> steinhartHartCelsius(double raw, const Coefficients& coefficients);
+std::optional<double> steinhartHartCelsius(double raw, const CoefficientValues& coefficients);
 
 // Converts raw with the coefficients and updates celsius and, for a raw value
 // of 1 or more, heldCelsius and exactCelsius (without offset). Changes nothing when the
 // coefficients make no usable temperature (not a number, S = 0, a result too large to hold).
 void convert(ChannelReadout& readout, uint32_t raw, const Coefficients& coefficients);
+// The same with coefficients parsed before; nothing when they are not numbers.
+void convert(ChannelReadout& readout, uint32_t raw,
+             const std::optional<CoefficientValues>& coefficients);
 
 // Applies the offset code: sets graphValue and returns the adjusted Celsius
 // value that the unit step shows. Returns nothing when the adjusted value does

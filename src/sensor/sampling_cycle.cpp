@@ -24,7 +24,7 @@ void SamplingCycle::tick(GamePortSource& source, const std::array<ChannelInput, 
         out.exactCelsius.reset();
         if (!isValidProfileCode(in.codes.profile))
             continue;
-        convert(out, raws[i], in.coefficients);
+        convert(out, raws[i], coefficients_[i].of(in.coefficients));
         if (isUnplugged(raws[i])) // whatever the coefficients make of it
             status = PortStatus::sensorUnplugged(i + 1);
         displays_.title[i] = in.profileText;
@@ -44,4 +44,14 @@ void SamplingCycle::tick(GamePortSource& source, const std::array<ChannelInput, 
         if (adjusted[i] && applyUnit(readouts_[i], *adjusted[i], inputs[i].codes.unit))
             displays_.temperature[i] = readouts_[i].text;
     }
+}
+
+const std::optional<CoefficientValues>&
+SamplingCycle::ParsedCoefficients::of(const Coefficients& now) {
+    if (!parsed || now.a != texts.a || now.b != texts.b || now.c != texts.c) {
+        texts = now;
+        values = parseCoefficients(now);
+        parsed = true;
+    }
+    return values;
 }

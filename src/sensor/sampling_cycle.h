@@ -40,7 +40,18 @@ class SamplingCycle {
     const PortReading& reading() const { return reading_; }
 
   private:
+    // A sensor's coefficient texts with their numbers. The texts rarely change and the tick runs
+    // every second, so they are parsed again only when one of them changes.
+    struct ParsedCoefficients {
+        const std::optional<CoefficientValues>& of(const Coefficients& texts);
+
+        bool parsed = false;
+        Coefficients texts;
+        std::optional<CoefficientValues> values;
+    };
+
     PortReading reading_;
+    std::array<ParsedCoefficients, 2> coefficients_;
     std::array<ChannelReadout, 2> readouts_;
     Displays displays_;
 };
