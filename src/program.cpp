@@ -2,6 +2,7 @@
 
 #include "program.h"
 
+#include "headless/headless_run.h"
 #include "metrics/metrics_server.h"
 #include "sensor/demo_source.h"
 #include "sensor/joystick_source.h"
@@ -34,6 +35,20 @@ struct CommandLine {
         QStringLiteral("device"),
         QStringLiteral("Read the joystick with this index, GUID or name part."),
         QStringLiteral("id")};
+    const QCommandLineOption headless{
+        QStringLiteral("headless"),
+        QStringLiteral(
+            "Log without a window, with the stored settings, until stopped by a signal.")};
+    const QCommandLineOption log{
+        QStringLiteral("log"),
+        QStringLiteral("With --headless: log to <file> instead of the usual place; - for standard "
+                       "output."),
+        QStringLiteral("file")};
+    const QCommandLineOption interval{
+        QStringLiteral("interval"),
+        QStringLiteral("With --headless: a row every <seconds> (1 to 86400) instead of the stored "
+                       "interval."),
+        QStringLiteral("seconds")};
     const QCommandLineOption metrics{
         QStringLiteral("metrics"),
         QStringLiteral("Serve the readings to Prometheus (ip: 127.0.0.1)."),
@@ -44,7 +59,8 @@ struct CommandLine {
             QStringLiteral("Two-channel thermometer: reads two thermistors on a joystick's axes."));
         parser.addHelpOption();
         parser.addVersionOption();
-        for (const QCommandLineOption* option : {&demo, &replay, &listDevices, &device, &metrics})
+        for (const QCommandLineOption* option :
+             {&demo, &replay, &listDevices, &device, &headless, &log, &interval, &metrics})
             parser.addOption(*option);
     }
 
@@ -53,7 +69,8 @@ struct CommandLine {
     bool wantsWindow(const QStringList& arguments) {
         return parser.parse(arguments) && parser.positionalArguments().isEmpty() &&
                !parser.isSet(QStringLiteral("help")) && !parser.isSet(QStringLiteral("help-all")) &&
-               !parser.isSet(QStringLiteral("version")) && !parser.isSet(listDevices);
+               !parser.isSet(QStringLiteral("version")) && !parser.isSet(listDevices) &&
+               !parser.isSet(headless);
     }
 };
 
@@ -170,6 +187,17 @@ int runWindow(std::unique_ptr<GamePortSource> source, const std::optional<Listen
     return QApplication::exec();
 }
 
+// The run without a window, with the metrics endpoint when asked for.
+int runHeadless(std::unique_ptr<GamePortSource> source, const HeadlessRun::Options& options,
+                const std::optional<ListenAddress>& metrics) {
+    std::unique_ptr<MetricsServer> server;
+    if (!serveMetrics(metrics, &server))
+        return 2;
+    HeadlessRun run(std::move(source), options);
+    publishEachTick(&run, server.get());
+    return run.exec();
+}
+
 const char noDisplay[] = "kelvano: cannot open a window: no display (set DISPLAY, or use "
                          "--headless to log without a window)\n";
 
@@ -212,6 +240,25 @@ int runProgram(const QStringList& arguments) {
     }
     if (line.parser.isSet(line.listDevices))
         return listJoysticks();
+    const bool headless = line.parser.isSet(line.headless);
+    if (!headless && (line.parser.isSet(line.log) || line.parser.isSet(line.interval))) {
+        std::fprintf(stderr, "kelvano: --log and --interval go with --headless\n");
+        return 2;
+    }
+    HeadlessRun::Options options;
+    options.logPath = line.parser.value(line.log);
+    if (line.parser.isSet(line.interval)) {
+        bool whole = false;
+        const int seconds = line.parser.value(line.interval).toInt(&whole);
+        if (!whole || seconds < 1 || seconds > 86400) {
+            std::fprintf(stderr,
+                         "kelvano: --interval takes a whole number of seconds from 1 to "
+                         "86400, not '%s'\n",
+                         qUtf8Printable(line.parser.value(line.interval)));
+            return 2;
+        }
+        options.intervalSeconds = seconds;
+    }
     int status = 0;
     std::unique_ptr<GamePortSource> source = sourceFor(line, &status);
     if (!source)
@@ -219,6 +266,8 @@ int runProgram(const QStringList& arguments) {
     std::optional<ListenAddress> metrics;
     if (!metricsAddress(line, &metrics))
         return 2;
+    if (headless)
+        return runHeadless(std::move(source), options, metrics);
     return runWindow(std::move(source), metrics);
 }
 

@@ -1,0 +1,86 @@
+#!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
+# kelvano --headless as a service manager or a shell runs it: no display, rows to a file or to
+# standard output, status lines on standard error, SIGTERM and SIGHUP, and its refusals.
+# Usage: headless.sh KELVANO
+set -u
+kelvano=$1
+work=$(mktemp -d)
+pid=""
+trap '[ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+export HOME="$work" XDG_CONFIG_HOME="$work/config"
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+failed=0
+fail() { printf '%s\n' "$*"; failed=1; }
+
+# Connected, then unplugged from the fourth read on.
+printf '0 5203 31036\n0 5203 31036\n0 9817 31036\n167\n' >"$work/replay"
+header=$(printf 'Date,Time,Sensor1,Sensor2,\r')
+
+# rows FILE: the number of rows after the header.
+rows() { [ -f "$1" ] && echo $(($(wc -l <"$1") - 1)) || echo 0; }
+# wait_rows FILE N: until FILE has N rows, at most a minute however slow the machine.
+wait_rows() {
+    i=0
+    while [ "$(rows "$1")" -lt "$2" ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+    [ "$(rows "$1")" -ge "$2" ] || fail "$1: $(rows "$1") rows, waited for $2"
+}
+# whole FILE: the header first and every line ends in CR LF.
+whole() {
+    [ "$(head -n 1 "$1")" = "$header" ] || fail "$1: header is '$(head -n 1 "$1")'"
+    [ "$(tail -c 2 "$1" | od -An -c | tr -d ' ')" = '\r\n' ] || fail "$1: last line not whole"
+    grep -qv "$(printf '\r')\$" "$1" && fail "$1: a line without CR"
+}
+
+# Standard output, then SIGTERM: status 0 and nothing torn.
+"$kelvano" --headless --replay "$work/replay" --log - --interval 1 >"$work/out" 2>"$work/err" &
+pid=$!
+wait_rows "$work/out" 5
+kill -TERM $pid
+wait $pid
+status=$?
+pid=""
+[ $status -eq 0 ] || fail "--log -: status $status after SIGTERM"
+whole "$work/out"
+sed -n 2p "$work/out" | grep -qE '^[^,]+,[^,]+,50, 50 ' || fail "first row: $(sed -n 2p "$work/out")"
+stamp='[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}(Z|[+-][0-9]{2}:[0-9]{2})'
+grep -qE "^$stamp port status: sensors connected$" "$work/err" || fail "no connected line: $(cat "$work/err")"
+grep -qE "^$stamp port status: .*unplugged" "$work/err" || fail "no unplugged line: $(cat "$work/err")"
+
+# A file, moved away as log rotation does, then SIGHUP: the moved file keeps its rows, new rows
+# go to a new file at the path, with its header.
+"$kelvano" --headless --replay "$work/replay" --log "$work/log.csv" --interval 1 2>/dev/null &
+pid=$!
+wait_rows "$work/log.csv" 2
+mv "$work/log.csv" "$work/moved.csv"
+kill -HUP $pid
+wait_rows "$work/log.csv" 2
+kill -INT $pid
+wait $pid
+status=$?
+pid=""
+[ $status -eq 0 ] || fail "SIGHUP run: status $status after SIGINT"
+whole "$work/moved.csv"
+whole "$work/log.csv"
+
+# check STATUS LINE ARGS...: the run ends with STATUS and prints LINE on its own line.
+check() {
+    want_status=$1 want_line=$2
+    shift 2
+    out=$("$kelvano" "$@" 2>&1)
+    status=$?
+    [ "$status" -eq "$want_status" ] && printf '%s\n' "$out" | grep -qxF -- "$want_line" ||
+        fail "kelvano $*: status $status, not $want_status, or no line $want_line in: $out"
+}
+for bad in 0 86401 1.5 soon; do
+    check 2 "kelvano: --interval takes a whole number of seconds from 1 to 86400, not '$bad'" \
+        --headless --demo --interval "$bad"
+done
+check 2 "kelvano: --log and --interval go with --headless" --demo --log -
+printf 'probe 165\n' >"$work/missing"
+check 1 "kelvano: Couldn't detect the Sensors. Make sure gameport driver is installed." \
+    --headless --replay "$work/missing"
+: >"$work/file"
+check 4 "Logging did not start: the log file $work/file/log.csv could not be created (Not a directory)." \
+    --headless --demo --log "$work/file/log.csv"
+exit $failed
