@@ -65,12 +65,12 @@ struct CommandLine {
     }
 
     // True when the words ask for the window: they read as options, and none
-    // of them asks for a run that ends without one.
+    // of them asks for a run without one or is refused before one would open.
     bool wantsWindow(const QStringList& arguments) {
         return parser.parse(arguments) && parser.positionalArguments().isEmpty() &&
                !parser.isSet(QStringLiteral("help")) && !parser.isSet(QStringLiteral("help-all")) &&
                !parser.isSet(QStringLiteral("version")) && !parser.isSet(listDevices) &&
-               !parser.isSet(headless);
+               !parser.isSet(headless) && !parser.isSet(log) && !parser.isSet(interval);
     }
 };
 

@@ -62,6 +62,9 @@ bool HeadlessRun::start() {
     }
     cl_Kelvano store;
     settings_.load(store);
+    // Sampling runs first, so that a row due at the same moment as a tick
+    // comes after it, as in the window, where sampling starts before "log it".
+    sampling_->start();
     log_.setInterval(options_.intervalSeconds ? *options_.intervalSeconds * 1000
                                               : LogRun::intervalMs(settings_.intervalPosition()));
     const bool logging =
@@ -69,11 +72,11 @@ bool HeadlessRun::start() {
             ? log_.startOnStandardOutput()
             : log_.start(options_.logPath.isEmpty() ? CsvLog::defaultPath() : options_.logPath);
     if (!logging) {
+        sampling_->stop();
         say(log_.errorMessage());
         status_ = 4;
         return false;
     }
-    sampling_->start();
     return true;
 }
 

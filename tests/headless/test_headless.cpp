@@ -7,6 +7,7 @@
 #include "settings/settings_keys.h"
 #include "window_support.h"
 
+#include <QRadioButton>
 #include <QtTest>
 
 class TestHeadless : public QObject {

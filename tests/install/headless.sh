@@ -81,6 +81,6 @@ printf 'probe 165\n' >"$work/missing"
 check 1 "kelvano: Couldn't detect the Sensors. Make sure gameport driver is installed." \
     --headless --replay "$work/missing"
 : >"$work/file"
-check 4 "Logging did not start: the log file $work/file/log.csv could not be created (Not a directory)." \
+check 4 "Logging did not start: the log file $work/file/log.csv could not be created (its lock file could not be made)." \
     --headless --demo --log "$work/file/log.csv"
 exit $failed
