@@ -37,17 +37,14 @@ struct CommandLine {
         QStringLiteral("id")};
     const QCommandLineOption headless{
         QStringLiteral("headless"),
-        QStringLiteral(
-            "Log without a window, with the stored settings, until stopped by a signal.")};
+        QStringLiteral("Log without a window until a signal ends the run.")};
     const QCommandLineOption log{
         QStringLiteral("log"),
-        QStringLiteral("With --headless: log to <file> instead of the usual place; - for standard "
-                       "output."),
+        QStringLiteral("With --headless: log to <file>; - for standard output."),
         QStringLiteral("file")};
     const QCommandLineOption interval{
         QStringLiteral("interval"),
-        QStringLiteral("With --headless: a row every <seconds> (1 to 86400) instead of the stored "
-                       "interval."),
+        QStringLiteral("With --headless: a row every <seconds> (1 to 86400)."),
         QStringLiteral("seconds")};
     const QCommandLineOption metrics{
         QStringLiteral("metrics"),

@@ -70,6 +70,6 @@ rm -rf "$replays"
 # --help: every option, each on one line of its own (a wrapped description adds a line).
 options=$("$kelvano" --help 2>/dev/null | sed '1,/^Options:/d' |
     sed -E 's/^ +(-[^ ]*( [^ ]+)?)  +[A-Z].*/\1/' | paste -sd '|')
-want='-h, --help|--help-all|-v, --version|--demo|--replay <file>|--list-devices|--device <id>|--metrics <[ip:]port>'
+want='-h, --help|--help-all|-v, --version|--demo|--replay <file>|--list-devices|--device <id>|--headless|--log <file>|--interval <seconds>|--metrics <[ip:]port>'
 [ "$options" = "$want" ] || { printf -- '--help options: %s\n' "$options"; failed=1; }
 exit $failed
