@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "alarms/alarm_rule.h"
+#include "alarms/alarm_settings.h"
+#include "alarms/command_runner.h"
+#include "alarms/desktop_notifier.h"
+
+#include <QObject>
+#include <QString>
+#include <array>
+#include <functional>
+
+class SamplingCycle;
+class cl_Kelvano;
+
+// The alarms of a run, with or without a window: fed after every sampling
+// tick, it runs the limit rule on both sensors' displayed temperatures and
+// tells the user of every event by a desktop notification and the command.
+//
+// A run without a window needs three calls:
+//     AlarmMonitor alarms(AlarmMonitor::Mode::Headless);
+//     alarms.load(&store, {unit1, unit2});
+//     after each tick: alarms.feed(cycle, {unit1, unit2});
+// In that mode every event is also one line on standard error, and
+// notifications go out only when a session bus is there.
+class AlarmMonitor : public QObject {
+    Q_OBJECT
+  public:
+    enum class Mode { Window, Headless };
+    using Clock = std::function<AlarmInstant()>;
+    using Output = std::function<void(const QString& line)>;
+
+    explicit AlarmMonitor(Mode mode = Mode::Window, QObject* parent = nullptr);
+
+    void setClock(Clock clock) { clock_ = std::move(clock); }
+    // Where event lines go in headless mode (standard error unless set).
+    void setOutput(Output output) { output_ = std::move(output); }
+    DesktopNotifier& notifier() { return notifier_; }
+    CommandRunner& runner() { return runner_; }
+
+    // Reads the stored alarm settings; the limits are in unitCodes, the
+    // sensors' units once the stored settings are loaded ("C" or "F").
+    void load(cl_Kelvano* store, const std::array<QString, 2>& unitCodes);
+    // The settings in force, the limits in each sensor's unit now.
+    AlarmSettings settings() const;
+    UnitCode unit(int sensor) const { return rule_.unit(sensor); }
+    // Stores settings (limits in the sensors' units now) in one write and,
+    // when that worked, puts them in force.
+    bool apply(const AlarmSettings& settings);
+    // The sensors' units were stored (true) or read back (false) with the
+    // other settings. The stored limits follow the stored units: after a
+    // store they are written again in the new units.
+    void unitsStored(const std::array<QString, 2>& unitCodes, bool written);
+
+    // One sampling tick: each sensor's displayed temperature in its unit; a
+    // failed read gives none.
+    void feed(const SamplingCycle& cycle, const std::array<QString, 2>& unitCodes);
+    // A test event through the notification and command (not the settings').
+    void test(const QString& command);
+
+    bool inAlarm(int sensor) const { return rule_.inAlarm(sensor); }
+    // What is in alarm on a sensor, for its readout; empty when nothing is.
+    QString alarmText(int sensor) const;
+
+    static QString summary(const AlarmEvent& event);
+    static QString body(const AlarmEvent& event, const QString& name);
+    static QString eventName(AlarmEvent::Kind kind);
+
+  Q_SIGNALS:
+    void alarmEvent(const AlarmEvent& event);
+    // A sensor's alarmText() may have changed.
+    void alarmChanged(int sensor);
+
+  private:
+    void tell(const AlarmEvent& event, const QString& command);
+    QString name(int sensor) const;
+    bool store(const AlarmRule& rule, const QString& command);
+
+    Mode mode_;
+    Clock clock_;
+    Output output_;
+    AlarmRule rule_;
+    QString command_;
+    DesktopNotifier notifier_;
+    CommandRunner runner_;
+    cl_Kelvano* store_ = nullptr;
+    std::array<UnitCode, 2> storedUnits_ = {'F', 'F'};
+    const SamplingCycle* cycle_ = nullptr; // the last one fed
+};

@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "desktop_notifier.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDateTime>
+#include <cstdio>
+
+#ifndef KELVANO_APP_ID
+#define KELVANO_APP_ID "io.github.corvanta.Kelvano"
+#endif
+
+DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent) {}
+
+void DesktopNotifier::setLastResort(bool enabled, Output output) {
+    lastResort_ = enabled;
+    output_ = std::move(output);
+}
+
+bool DesktopNotifier::sessionBusAvailable() {
+    return QDBusConnection::sessionBus().isConnected();
+}
+
+void DesktopNotifier::notify(const QString& summary, const QString& body, bool critical) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        fallBack(summary, body, critical);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    const QString appId = QStringLiteral(KELVANO_APP_ID);
+    const QVariantMap hints{
+        {QStringLiteral("urgency"), QVariant::fromValue(uchar(critical ? 2 : 1))},
+        {QStringLiteral("desktop-entry"), appId},
+    };
+    // Replacing no earlier notification (id 0); the service's own display time.
+    call << QStringLiteral("Kelvano") << uint(0) << appId << summary << body << QStringList()
+         << hints << int(-1);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, timeoutMs_), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, watcher, summary, body, critical] {
+                watcher->deleteLater();
+                if (watcher->isError()) {
+                    fallBack(summary, body, critical);
+                    return;
+                }
+                Q_EMIT delivered(true);
+            });
+}
+
+void DesktopNotifier::fallBack(const QString& summary, const QString& body, bool critical) {
+    if (fallback_ && fallback_(summary, body, critical)) {
+        Q_EMIT delivered(false);
+        return;
+    }
+    if (lastResort_) {
+        const QString line = QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char(' ') +
+                             summary + QStringLiteral(": ") + body;
+        if (output_) {
+            output_(line);
+        } else {
+            std::fprintf(stderr, "%s\n", qUtf8Printable(line));
+            std::fflush(stderr);
+        }
+    }
+    Q_EMIT delivered(false);
+}

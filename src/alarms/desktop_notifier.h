@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+
+// Shows desktop notifications through the freedesktop notification service
+// on the session bus: a new notification for every call, never replacing an
+// earlier one, so the desktop's history keeps them all. Nothing touches the
+// bus until the first notification. When no service answers, the fallback
+// (the tray icon's balloon) shows it; without one, or when it cannot, one line
+// goes to standard error.
+class DesktopNotifier : public QObject {
+    Q_OBJECT
+  public:
+    // True when the fallback showed the message.
+    using Fallback =
+        std::function<bool(const QString& summary, const QString& body, bool critical)>;
+    using Output = std::function<void(const QString& line)>;
+
+    explicit DesktopNotifier(QObject* parent = nullptr);
+
+    void setFallback(Fallback fallback) { fallback_ = std::move(fallback); }
+    // Where the last-resort line goes (standard error unless set); with
+    // enabled false, a message no service took is dropped.
+    void setLastResort(bool enabled, Output output = {});
+    // Milliseconds to wait for the service's answer (in the background).
+    void setTimeout(int ms) { timeoutMs_ = ms; }
+
+    void notify(const QString& summary, const QString& body, bool critical);
+
+    // Whether a session bus can be reached.
+    static bool sessionBusAvailable();
+
+  Q_SIGNALS:
+    // A notification was shown by the service (true) or went elsewhere (false).
+    void delivered(bool byService);
+
+  private:
+    void fallBack(const QString& summary, const QString& body, bool critical);
+
+    Fallback fallback_;
+    bool lastResort_ = true;
+    Output output_;
+    int timeoutMs_ = 10000;
+};

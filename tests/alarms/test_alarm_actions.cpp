@@ -1,0 +1,208 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What an alarm does: the command it runs, the lines it writes, the settings it reads.
+
+#include "alarms/alarm_monitor.h"
+#include "sensor/sampling_cycle.h"
+#include "sensor/scripted_source.h"
+#include "settings/settings_keys.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+// The event loop that runs the commands; one per test program.
+QCoreApplication& app() {
+    static int argc = 1;
+    static char name[] = "test_alarms";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
+    return instance;
+}
+
+// Runs the event loop until every command started has been reported (at most 30 s).
+void waitForCommands(const CommandRunner& runner) {
+    QEventLoop loop;
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    QObject::connect(&runner, &CommandRunner::done, &loop, [&] {
+        if (runner.running() == 0)
+            loop.quit();
+    });
+    if (runner.running() > 0)
+        loop.exec();
+}
+
+QString fileText(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("(none)");
+}
+
+// A script in a folder whose name holds blanks and both quotes: it writes its
+// arguments and the alarm variables to record.txt beside it, one line of
+// standard error and an unfinished one, and ends with status 3.
+struct Recorder {
+    QTemporaryDir dir;
+    QString folder = dir.path() + QStringLiteral("/it's a \"dir\"");
+    QString script = folder + QStringLiteral("/rec.sh");
+    QString record = folder + QStringLiteral("/record.txt");
+
+    Recorder() {
+        QDir().mkpath(folder);
+        QFile f(script);
+        f.open(QIODevice::WriteOnly);
+        f.write("#!/bin/sh\n"
+                "out=\"$(dirname \"$0\")/record.txt\"\n"
+                "{ for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done\n"
+                "  env | grep '^KELVANO_' | sort; } >>\"$out\"\n"
+                "echo 'first line' >&2\n"
+                "printf 'unfinished' >&2\n"
+                "exit 3\n");
+        f.close();
+        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    // The script's path as the command field holds it, in single quotes.
+    QString quoted() const {
+        return u'\'' + QString(script).replace(u'\'', QStringLiteral("'\\''")) + u'\'';
+    }
+};
+} // namespace
+
+TEST(AlarmCommand, SplitAsAShellWould) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"a  b\tc", "[a][b][c]"},
+        {R"('it'\''s' "x \"y\" \$z \a" back\ slash '' "")",
+         R"([it's][x "y" $z \a][back slash][][])"},
+        {"one\\\ntwo three", "[onetwo][three]"},
+        {"   ", ""},
+        {"\"open", "(not closed)"},
+        {"'open", "(not closed)"},
+    };
+    for (const auto& [command, words] : cases) {
+        const auto split = splitShellWords(QString::fromUtf8(command));
+        QString got = split ? QString() : QStringLiteral("(not closed)");
+        for (const QString& w : split.value_or(QStringList()))
+            got += u'[' + w + u']';
+        EXPECT_EQ(got.toStdString(), words) << command;
+    }
+}
+
+// Quotes and blanks in the path and the arguments reach the command unchanged; its standard
+// error and exit status are reported; a command that cannot start is reported the same way.
+TEST(AlarmCommand, RunsWithoutAShell) {
+    app();
+    Recorder rec;
+    CommandRunner runner;
+    QStringList lines;
+    runner.setOutput([&](const QString& line) { lines << line; });
+    runner.run(rec.quoted() + QStringLiteral(R"( "two words" 'a "quoted" one' $HOME '')"),
+               {{QStringLiteral("KELVANO_EVENT"), QStringLiteral("high")}});
+    runner.run(QStringLiteral("/nonexistent/alarm-command --flag"), {});
+    runner.run(QStringLiteral("notify 'unclosed"), {});
+    waitForCommands(runner);
+
+    EXPECT_EQ(fileText(rec.record).toStdString(),
+              "[two words]\n[a \"quoted\" one]\n[$HOME]\n[]\nKELVANO_EVENT=high\n");
+    lines.sort();
+    const QString name = QStringLiteral("kelvano: alarm command \"%1\"").arg(rec.script);
+    ASSERT_EQ(lines.size(), 5) << lines.join(u'\n').toStdString();
+    EXPECT_TRUE(lines[0].startsWith(
+        "kelvano: alarm command \"/nonexistent/alarm-command\" could not start: "));
+    EXPECT_EQ(lines[1], name + " exited with status 3");
+    EXPECT_EQ(lines[2], name + ": first line");
+    EXPECT_EQ(lines[3], name + ": unfinished");
+    EXPECT_EQ(lines[4],
+              "kelvano: alarm command not run: a quote is not closed in: notify 'unclosed");
+}
+
+// Without a window: a replay that crosses the high limit gives one line per event on standard
+// error and runs the command with the event's values.
+TEST(AlarmMonitor, HeadlessEventsAndCommand) {
+    app();
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    Recorder rec;
+    cl_Kelvano store;
+    store.SaveSettings(SettingsKeys::section(),
+                       {{QStringLiteral("Alarm1HighOn"), QStringLiteral("True")},
+                        {QStringLiteral("Alarm1High"), QStringLiteral("60")},
+                        {QStringLiteral("Alarm1Hold"), QStringLiteral("1")},
+                        {QStringLiteral("AlarmCommand"), rec.quoted()}});
+
+    // Sensor 1 (°F) reads 50 °F at 5203 and 75 °F at 3000; then it is unplugged.
+    ScriptedSource source(
+        {{0, 5203, 31036}, {0, 3000, 31036}, {0, 3000, 31036}, {0, 5203, 31036}, {0, 0, 31036}});
+    std::array<ChannelInput, 2> inputs;
+    for (int s : {1, 2}) {
+        inputs[s - 1].coefficients = initialCoefficients(s);
+        inputs[s - 1].profileText = QStringLiteral("Freezer %1").arg(s);
+    }
+    SamplingCycle cycle;
+    AlarmMonitor monitor(AlarmMonitor::Mode::Headless);
+    qint64 second = 0;
+    monitor.setClock([&] {
+        return AlarmInstant{second * 1000, 1'800'000'000'000 + second * 1000};
+    });
+    QStringList lines;
+    monitor.setOutput([&](const QString& line) { lines << line.section(u' ', 1); });
+    monitor.runner().setOutput([](const QString&) {});
+    monitor.load(&store, {QStringLiteral("F"), QStringLiteral("F")});
+    for (second = 0; second < 5; ++second) {
+        cycle.tick(source, inputs);
+        monitor.feed(cycle, {QStringLiteral("F"), QStringLiteral("F")});
+    }
+    waitForCommands(monitor.runner());
+
+    EXPECT_EQ(lines.join(u'\n').toStdString(),
+              "Kelvano: Sensor 1 high: Freezer 1: 75°F, above the high limit of 60°F since "
+              "08:00:01.\n"
+              "Kelvano: Sensor 1 back to normal: Freezer 1: 50°F, back below the high limit of "
+              "60°F (alarm since 08:00:01).");
+    EXPECT_EQ(fileText(rec.record).toStdString(),
+              "KELVANO_EVENT=high\nKELVANO_LIMIT=60\nKELVANO_SENSOR=1\nKELVANO_UNIT=F\n"
+              "KELVANO_VALUE=75\n"
+              "KELVANO_EVENT=normal\nKELVANO_LIMIT=60\nKELVANO_SENSOR=1\nKELVANO_UNIT=F\n"
+              "KELVANO_VALUE=50\n");
+}
+
+// Stored values the dialog would refuse switch the sensor's limits off.
+TEST(AlarmSettings, BadStoredValuesMeanOff) {
+    struct Case {
+        const char* stored; // key=value;… for sensor 1
+        UnitCode unit;
+        const char* limits;
+    };
+    const Case cases[] = {
+        {"", 'F', "off off 1 0"},
+        {"HighOn=True;High=25.5;LowOn=true;Low=-4;Hysteresis=2;Hold=5", 'F', "25.5 -4 2 5"},
+        {"HighOn=yes;High=25;LowOn=True", 'F', "off off 1 0"},
+        {"HighOn=True;High=0,5", 'F', "off off 1 0"},
+        {"HighOn=True;High=600", 'C', "off off 1 0"},
+        {"HighOn=True;High=600", 'F', "600 off 1 0"},
+        {"HighOn=True;High=25;LowOn=True;Low=25", 'F', "off off 1 0"},
+        {"HighOn=True;High=25;LowOn=True;Low=20;Hysteresis=6", 'F', "off off 6 0"},
+        {"HighOn=True;High=25;Hysteresis=-1", 'F', "off off -1 0"},
+        {"HighOn=True;High=25;Hold=1.5", 'F', "off off 1 0"},
+        {"HighOn=True;High=25;Hold=86401", 'F', "off off 1 0"},
+    };
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    cl_Kelvano store;
+    for (const Case& c : cases) {
+        store.DeleteSetting(SettingsKeys::section());
+        cl_Kelvano::Values values;
+        for (const QString& pair : QString::fromUtf8(c.stored).split(u';', Qt::SkipEmptyParts))
+            values.emplace_back(QStringLiteral("Alarm1") + pair.section(u'=', 0, 0),
+                                pair.section(u'=', 1));
+        store.SaveSettings(SettingsKeys::section(), values);
+        const AlarmLimits l = readAlarmSettings(store, {c.unit, 'F'}).sensors[0];
+        const QString got = QStringList{l.highOn ? numberText(l.high) : QStringLiteral("off"),
+                                        l.lowOn ? numberText(l.low) : QStringLiteral("off"),
+                                        numberText(l.hysteresis), QString::number(l.holdSeconds)}
+                                .join(u' ');
+        EXPECT_EQ(got.toStdString(), c.limits) << c.stored;
+    }
+}
