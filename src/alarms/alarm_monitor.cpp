@@ -98,8 +98,11 @@ void AlarmMonitor::unitsStored(const std::array<QString, 2>& unitCodes, bool wri
 void AlarmMonitor::feed(const SamplingCycle& cycle, const std::array<QString, 2>& unitCodes) {
     cycle_ = &cycle;
     for (int s = 1; s <= 2; ++s) {
-        if (const std::optional<UnitCode> unit = unitOf(unitCodes[s - 1]))
+        const std::optional<UnitCode> unit = unitOf(unitCodes[s - 1]);
+        if (unit && *unit != rule_.unit(s)) {
             rule_.setUnit(s, *unit);
+            Q_EMIT unitChanged(s);
+        }
     }
     if (!rule_.limits(1).anyOn() && !rule_.limits(2).anyOn())
         return;
@@ -149,9 +152,7 @@ void AlarmMonitor::tell(const AlarmEvent& event, const QString& command) {
     const QString heading = summary(event);
     const QString text = body(event, name(event.sensor));
     if (mode_ == Mode::Headless) {
-        const QDateTime at = QDateTime::fromMSecsSinceEpoch(event.atMs);
-        const QString line = at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODate) +
-                             QLatin1Char(' ') + heading + QStringLiteral(": ") + text;
+        const QString line = DesktopNotifier::line(event.atMs, heading, text);
         if (output_) {
             output_(line);
         } else {

@@ -71,6 +71,8 @@ class AlarmMonitor : public QObject {
     void alarmEvent(const AlarmEvent& event);
     // A sensor's alarmText() may have changed.
     void alarmChanged(int sensor);
+    // A sensor's unit changed, and with it its limits.
+    void unitChanged(int sensor);
 
   private:
     void tell(const AlarmEvent& event, const QString& command);

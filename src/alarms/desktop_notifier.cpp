@@ -18,8 +18,10 @@ void DesktopNotifier::setLastResort(bool enabled, Output output) {
     output_ = std::move(output);
 }
 
-bool DesktopNotifier::sessionBusAvailable() {
-    return QDBusConnection::sessionBus().isConnected();
+QString DesktopNotifier::line(qint64 wallMs, const QString& summary, const QString& body) {
+    const QDateTime at = QDateTime::fromMSecsSinceEpoch(wallMs);
+    return at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODate) + QLatin1Char(' ') +
+           summary + QStringLiteral(": ") + body;
 }
 
 void DesktopNotifier::notify(const QString& summary, const QString& body, bool critical) {
@@ -58,12 +60,11 @@ void DesktopNotifier::fallBack(const QString& summary, const QString& body, bool
         return;
     }
     if (lastResort_) {
-        const QString line = QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char(' ') +
-                             summary + QStringLiteral(": ") + body;
+        const QString text = line(QDateTime::currentMSecsSinceEpoch(), summary, body);
         if (output_) {
-            output_(line);
+            output_(text);
         } else {
-            std::fprintf(stderr, "%s\n", qUtf8Printable(line));
+            std::fprintf(stderr, "%s\n", qUtf8Printable(text));
             std::fflush(stderr);
         }
     }

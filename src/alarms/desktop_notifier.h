@@ -30,8 +30,9 @@ class DesktopNotifier : public QObject {
 
     void notify(const QString& summary, const QString& body, bool critical);
 
-    // Whether a session bus can be reached.
-    static bool sessionBusAvailable();
+    // A message as one line of standard error: the local time in ISO 8601
+    // with its offset from UTC, the summary, the body.
+    static QString line(qint64 wallMs, const QString& summary, const QString& body);
 
   Q_SIGNALS:
     // A notification was shown by the service (true) or went elsewhere (false).

@@ -2,6 +2,7 @@
 
 #include "frm_temp1.h"
 
+#include "alarms/alarm_controller.h"
 #include "calibration/calibration_dialog.h"
 #include "graph/frm_graph.h"
 #include "logging/log_panel.h"
@@ -71,6 +72,7 @@ frmTemp1::frmTemp1(std::unique_ptr<GamePortSource> source, QWidget* parent)
     lblG2->hide();
 
     buildMenus();
+    buildAlarms();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -134,6 +136,7 @@ void frmTemp1::buildMenus() {
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
     mnuSetup = menuItem(mnuFile, "mnuSetup", tr("&Setup"), QKeySequence(tr("Ctrl+S")));
     mnuGraph = menuItem(mnuFile, "mnuGraph", tr("&Graph"), QKeySequence(tr("Ctrl+G")));
+    mnuAlarms = menuItem(mnuFile, "mnuAlarms", tr("&Alarms…"), QKeySequence(tr("Ctrl+M")));
     mnuLog = menuItem(mnuFile, "mnuLog", tr("&Log"), QKeySequence(tr("Ctrl+L")));
     mnuExit = menuItem(mnuFile, "mnuExit", tr("E&xit"), QKeySequence(tr("Ctrl+X")));
     connect(mnuSetup, &QAction::triggered, this, [this] { setSize(Size::Setup); });
@@ -223,6 +226,7 @@ bool frmTemp1::Form_Load() {
     store_->setAppName(QStringLiteral("Kelvano"));
     setup_->setStore(store_.get());
     setup_->returnPref();
+    alarms_->monitor().load(store_.get(), units());
     return true;
 }
 
@@ -328,6 +332,24 @@ void frmTemp1::feedCalibration() {
         dialog->setUnit(unitOf(setup_->column(s).codes));
         dialog->sample(read ? std::optional<uint32_t>(cycle_.readout(s).raw) : std::nullopt);
     }
+}
+
+std::array<QString, 2> frmTemp1::units() const {
+    return {setup_->column(1).codes.unit, setup_->column(2).codes.unit};
+}
+
+// The alarms follow each tick's readouts; their stored limits follow the
+// units the setup panel stores or reads back.
+void frmTemp1::buildAlarms() {
+    alarms_ = new AlarmController(this, {lblTemp1, lblTemp2});
+    AlarmMonitor& monitor = alarms_->monitor();
+    monitor.notifier().setFallback(&iconModule::ShowMessage);
+    connect(mnuAlarms, &QAction::triggered, alarms_, &AlarmController::openDialog);
+    connect(this, &frmTemp1::ticked, alarms_, [this] { alarms_->monitor().feed(cycle_, units()); });
+    connect(setup_->btnSave, &QPushButton::clicked, alarms_,
+            [this] { alarms_->monitor().unitsStored(units(), true); });
+    connect(setup_->btnRefresh, &QPushButton::clicked, alarms_,
+            [this] { alarms_->monitor().unitsStored(units(), false); });
 }
 
 void frmTemp1::Form_Resize() {

@@ -15,6 +15,7 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QTimer;
+class AlarmController;
 class CalibrationDialog;
 class LogPanel;
 class SetupPanel;
@@ -51,6 +52,7 @@ class frmTemp1 : public QMainWindow {
     // The calibration assistant of sensor 1 or 2; the same one all through the run.
     void openCalibration(int sensor);
     CalibrationDialog* calibration(int sensor) const;
+    AlarmController* alarms() const { return alarms_; }
 
     const SamplingCycle& cycle() const { return cycle_; }
     SetupPanel* setupPanel() const { return setup_; }
@@ -84,6 +86,7 @@ class frmTemp1 : public QMainWindow {
     // Menus.
     QAction* mnuSetup = nullptr;
     QAction* mnuGraph = nullptr;
+    QAction* mnuAlarms = nullptr;
     QAction* mnuLog = nullptr;
     QAction* mnuExit = nullptr;
     QAction* mnuReadMeItem = nullptr;
@@ -113,6 +116,8 @@ class frmTemp1 : public QMainWindow {
     void Form_Resize();
     void showDisplays();
     void feedCalibration();
+    void buildAlarms();
+    std::array<QString, 2> units() const;
 
     std::unique_ptr<GamePortSource> source_;
     SamplingCycle cycle_;
@@ -123,4 +128,5 @@ class frmTemp1 : public QMainWindow {
     QPointer<frmHelp> help_;
     QPointer<frmGraph> graph_;
     std::array<QPointer<CalibrationDialog>, 2> calibration_;
+    AlarmController* alarms_ = nullptr;
 };

@@ -57,6 +57,14 @@ void RemoveTrayIcon() {
     popup = nullptr;
 }
 
+bool ShowMessage(const QString& title, const QString& text, bool critical) {
+    if (!icon || !icon->isVisible() || !QSystemTrayIcon::supportsMessages())
+        return false;
+    icon->showMessage(title, text,
+                      critical ? QSystemTrayIcon::Critical : QSystemTrayIcon::Information);
+    return true;
+}
+
 void TrayActivated(QSystemTrayIcon::ActivationReason reason) {
     if (!mainWindow)
         return;

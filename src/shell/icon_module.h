@@ -17,6 +17,8 @@ namespace iconModule {
 void AddTrayIcon(frmTemp1* window, QMenu* menu);
 void SetTrayIconTip(const QString& tip);
 void RemoveTrayIcon();
+// A balloon message from the icon; false where there is no icon to show it.
+bool ShowMessage(const QString& title, const QString& text, bool critical);
 
 // What the icon does with a click; the icon's own signal and tests both come
 // through here.

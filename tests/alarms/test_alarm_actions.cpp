@@ -36,14 +36,19 @@ void waitForCommands(const CommandRunner& runner) {
         loop.exec();
 }
 
-QString fileText(const QString& path) {
+// The lines of a file, sorted: commands run side by side finish in any order.
+QString sortedLines(const QString& path) {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("(none)");
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("(none)");
+    QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    lines.sort();
+    return lines.join(u'\n');
 }
 
-// A script in a folder whose name holds blanks and both quotes: it writes its
-// arguments and the alarm variables to record.txt beside it, one line of
-// standard error and an unfinished one, and ends with status 3.
+// A script in a folder whose name holds blanks and both quotes: it adds a line
+// with its arguments and the alarm variables to record.txt beside it, writes
+// one line of standard error and an unfinished one, and ends with status 3.
 struct Recorder {
     QTemporaryDir dir;
     QString folder = dir.path() + QStringLiteral("/it's a \"dir\"");
@@ -56,8 +61,8 @@ struct Recorder {
         f.open(QIODevice::WriteOnly);
         f.write("#!/bin/sh\n"
                 "out=\"$(dirname \"$0\")/record.txt\"\n"
-                "{ for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done\n"
-                "  env | grep '^KELVANO_' | sort; } >>\"$out\"\n"
+                "line=$(for a in \"$@\"; do printf '[%s]' \"$a\"; done)\n"
+                "echo \"$line\" $(env | grep '^KELVANO_' | sort) >>\"$out\"\n"
                 "echo 'first line' >&2\n"
                 "printf 'unfinished' >&2\n"
                 "exit 3\n");
@@ -104,8 +109,8 @@ TEST(AlarmCommand, RunsWithoutAShell) {
     runner.run(QStringLiteral("notify 'unclosed"), {});
     waitForCommands(runner);
 
-    EXPECT_EQ(fileText(rec.record).toStdString(),
-              "[two words]\n[a \"quoted\" one]\n[$HOME]\n[]\nKELVANO_EVENT=high\n");
+    EXPECT_EQ(sortedLines(rec.record).toStdString(),
+              "[two words][a \"quoted\" one][$HOME][] KELVANO_EVENT=high");
     lines.sort();
     const QString name = QStringLiteral("kelvano: alarm command \"%1\"").arg(rec.script);
     ASSERT_EQ(lines.size(), 5) << lines.join(u'\n').toStdString();
@@ -161,11 +166,10 @@ TEST(AlarmMonitor, HeadlessEventsAndCommand) {
               "08:00:01.\n"
               "Kelvano: Sensor 1 back to normal: Freezer 1: 50°F, back below the high limit of "
               "60°F (alarm since 08:00:01).");
-    EXPECT_EQ(fileText(rec.record).toStdString(),
-              "KELVANO_EVENT=high\nKELVANO_LIMIT=60\nKELVANO_SENSOR=1\nKELVANO_UNIT=F\n"
-              "KELVANO_VALUE=75\n"
-              "KELVANO_EVENT=normal\nKELVANO_LIMIT=60\nKELVANO_SENSOR=1\nKELVANO_UNIT=F\n"
-              "KELVANO_VALUE=50\n");
+    EXPECT_EQ(sortedLines(rec.record).toStdString(),
+              " KELVANO_EVENT=high KELVANO_LIMIT=60 KELVANO_SENSOR=1 KELVANO_UNIT=F KELVANO_VALUE=75\n"
+              " KELVANO_EVENT=normal KELVANO_LIMIT=60 KELVANO_SENSOR=1 KELVANO_UNIT=F "
+              "KELVANO_VALUE=50");
 }
 
 // Stored values the dialog would refuse switch the sensor's limits off.

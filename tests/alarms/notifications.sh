@@ -1,0 +1,135 @@
+#!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Alarms as the desktop shows them. The program replays a sensor that crosses its high limit and
+# comes back; a real notification service (dunst, on an X display and a session bus of the test's
+# own) must hold one notification per crossing, critical for the alarm, normal for the return, with
+# the program's icon, although the alarm command cannot start. Without a service each event is a
+# line on standard error.
+# Usage: notifications.sh KELVANO SOURCE_DIR   (needs xvfb-run, dbus-run-session, dunst)
+set -u
+kelvano=$1 source=$2
+if [ -z "${KELVANO_PRIVATE_SESSION:-}" ]; then
+    # A session bus that starts no service by itself: the test starts the one it wants.
+    bus=$(mktemp)
+    cat >"$bus" <<'END'
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=/tmp</listen>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+END
+    KELVANO_PRIVATE_SESSION=1 timeout 150 xvfb-run -a -s "-screen 0 640x480x24" \
+        dbus-run-session --config-file="$bus" -- sh "$0" "$@"
+    status=$?
+    rm -f "$bus"
+    exit $status
+fi
+
+tmp=$(mktemp -d)
+dunst_pid= kelvano_pid=
+cleanup() {
+    for pid in $kelvano_pid $dunst_pid; do kill "$pid" 2>/dev/null; done
+    wait
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+failed=0
+fail() {
+    printf '%s\n' "$*"
+    failed=1
+}
+
+# waits up to 60 s for a command to succeed, every 0.2 s
+wait_for() {
+    i=0
+    until "$@"; do
+        i=$((i + 1))
+        [ $i -lt 300 ] || return 1
+        sleep 0.2
+    done
+}
+
+# Sensor 1, profile "Freezer", reads 50 °F, twice 75 °F, then 50 °F again (the last read repeats).
+export XDG_CONFIG_HOME="$tmp/config" XDG_RUNTIME_DIR="$tmp/run" LANG=C.UTF-8 LC_ALL=C.UTF-8
+mkdir -p "$XDG_CONFIG_HOME/Corvanta"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+cat >"$XDG_CONFIG_HOME/Corvanta/Kelvano.conf" <<EOF
+[Settings]
+cboThermList1="0"
+Sensor1-1%20Name="Freezer"
+Alarm1HighOn="True"
+Alarm1High="60"
+AlarmCommand="'$tmp/no such command' --now"
+EOF
+printf 'probe 0\n0 5203 31036\n0 3000 31036\n0 3000 31036\n0 5203 31036\n' >"$tmp/replay"
+
+cat >"$tmp/dunstrc" <<EOF
+[global]
+    icon_path = $source/data/icons/hicolor/48x48/apps
+[urgency_normal]
+    timeout = 7
+[urgency_critical]
+    timeout = 0
+EOF
+dunst -conf "$tmp/dunstrc" >"$tmp/dunst.log" 2>&1 &
+dunst_pid=$!
+service_up() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Notifications 2>/dev/null |
+        grep -q true
+}
+wait_for service_up || fail "dunst did not start: $(cat "$tmp/dunst.log")"
+
+"$kelvano" --replay "$tmp/replay" 2>"$tmp/stderr" &
+kelvano_pid=$!
+# Shown notifications reach the history when closed.
+two_in_history() {
+    dunstctl close-all
+    [ "$(dunstctl count history)" -ge 2 ]
+}
+wait_for two_in_history || fail "no two notifications: $(dunstctl history)"
+sleep 2 # the replay repeats its last read: no event may follow
+dunstctl close-all
+
+# Each notification as one line: summary | body | icon | timeout (7 s normal, 0 critical), oldest
+# first.
+dunstctl history | awk '
+    /"(summary|body|icon_path|timeout)" :/ { field = $1; gsub(/"/, "", field) }
+    /"data" :/ && field != "" {
+        sub(/^[^:]*: /, ""); gsub(/^"|"$/, ""); value[field] = $0; field = ""
+        if ("summary" in value && "body" in value && "icon_path" in value && "timeout" in value) {
+            line[n++] = value["summary"] " | " value["body"] " | " value["icon_path"] " | " value["timeout"]
+            delete value
+        }
+    }
+    END { for (i = n - 1; i >= 0; i--) print line[i] }' |
+    sed -E 's/since [0-9]{2}:[0-9]{2}:[0-9]{2}/since TIME/' >"$tmp/history"
+icon="$source/data/icons/hicolor/48x48/apps/io.github.corvanta.Kelvano.png"
+cat >"$tmp/want" <<EOF
+Kelvano: Sensor 1 high | Freezer: 75°F, above the high limit of 60°F since TIME. | $icon | 0
+Kelvano: Sensor 1 back to normal | Freezer: 50°F, back below the high limit of 60°F (alarm since TIME). | $icon | 7000000
+EOF
+diff "$tmp/want" "$tmp/history" || fail "notifications differ (- wanted, + shown)"
+grep -q "^kelvano: alarm command \"$tmp/no such command\" could not start: " "$tmp/stderr" ||
+    fail "no report of the command that cannot start: $(cat "$tmp/stderr")"
+[ "$(grep -c 'could not start' "$tmp/stderr")" -eq 2 ] || fail "not one report per event"
+kill "$kelvano_pid" "$dunst_pid"
+wait
+kelvano_pid= dunst_pid=
+
+# No notification service and no tray: standard error.
+"$kelvano" --replay "$tmp/replay" 2>"$tmp/stderr" &
+kelvano_pid=$!
+normal_line() { grep -q 'Kelvano: Sensor 1 back to normal: ' "$tmp/stderr"; }
+wait_for normal_line || fail "no line on standard error: $(cat "$tmp/stderr")"
+grep -E '^[0-9-]{10}T[0-9:]{8}[-+Z]' "$tmp/stderr" | cut -d' ' -f2- |
+    sed -E 's/since [0-9]{2}:[0-9]{2}:[0-9]{2}/since TIME/' >"$tmp/lines"
+cut -d'|' -f1-2 "$tmp/want" | sed -E 's/ \| /: /; s/ $//' | diff - "$tmp/lines" ||
+    fail "standard error lines differ (- wanted, + written) in: $(cat "$tmp/stderr")"
+exit $failed

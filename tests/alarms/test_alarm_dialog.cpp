@@ -1,0 +1,239 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The alarms in the main window: the dialog, what it stores, and a readout in alarm.
+
+#include "alarms/alarm_controller.h"
+#include "alarms/alarm_dialog.h"
+#include "settings/settings_keys.h"
+#include "settings/setup_panel.h"
+#include "window_support.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+// Sensor 1 reads 50 °F (5203), 75 °F (3000) twice, then 50 °F again; sensor 2 reads 50 °F.
+const char* const crossing = "0 5203 31036\n0 3000 31036\n0 3000 31036\n0 5203 31036\n";
+
+AlarmDialog* openDialog(frmTemp1* w) {
+    w->mnuAlarms->trigger();
+    return w->alarms()->dialog();
+}
+
+// The alarm keys in the settings file, "key=value" sorted.
+QString storedAlarmKeys(frmTemp1* w) {
+    QStringList keys;
+    for (const auto& [key, value] : w->store()->GetAllSettings(SettingsKeys::section()))
+        if (key.startsWith(QLatin1String("Alarm")))
+            keys << key + u'=' + value;
+    return keys.join(u' ');
+}
+
+void fillSensor(AlarmDialog* d, int s, const QStringList& f) {
+    AlarmDialog::Sensor& sensor = d->sensors[s - 1];
+    sensor.chkHigh->setChecked(f[0] == QLatin1String("on"));
+    sensor.high.field->setText(f[1]);
+    sensor.chkLow->setChecked(f[2] == QLatin1String("on"));
+    sensor.low.field->setText(f[3]);
+    sensor.hysteresis.field->setText(f[4]);
+    sensor.hold.field->setText(f[5]);
+}
+
+// The messages shown beside the fields, "name: text".
+QString shownErrors(AlarmDialog* d) {
+    QStringList shown;
+    for (QLabel* error : d->findChildren<QLabel*>(QRegularExpression(QStringLiteral("^err")))) {
+        if (!error->isHidden())
+            shown << error->objectName() + QStringLiteral(": ") + error->text();
+    }
+    shown.sort();
+    return shown.join(QStringLiteral("; "));
+}
+} // namespace
+
+class TestAlarmDialog : public QObject {
+    Q_OBJECT
+    QTemporaryDir config;
+
+  private Q_SLOTS:
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit()); }
+    void init() { cl_Kelvano().DeleteSetting(SettingsKeys::section()); }
+
+    // The dialog's captions, each field known to screen readers by its caption.
+    void captions() {
+        auto w = loadedWindow();
+        AlarmDialog* d = openDialog(w.get());
+        QCOMPARE(d->windowTitle(), QStringLiteral("Kelvano alarms"));
+        QVERIFY(!d->isModal());
+        QStringList captions;
+        for (const AlarmDialog::Sensor& s : d->sensors) {
+            captions << s.group->title();
+            for (const AlarmDialog::Row* row : {&s.high, &s.low, &s.hysteresis, &s.hold}) {
+                captions << row->caption->property("text").toString();
+                QCOMPARE(row->field->accessibleName(), captions.last());
+            }
+        }
+        captions << d->command.caption->property("text").toString() << d->btnTest->text()
+                 << d->btnOK->text() << d->btnCancel->text();
+        QCOMPARE(d->command.field->accessibleName(), QStringLiteral("Command"));
+        QCOMPARE(captions.join(u','),
+                 QStringLiteral("Sensor 1,High limit,Low limit,Hysteresis,Hold (seconds),Sensor 2,"
+                                "High limit,Low limit,Hysteresis,Hold (seconds),Command,Test,OK,"
+                                "Cancel"));
+    }
+
+    // Bad input: a message beside the field, nothing stored, the dialog stays open.
+    void refusedOk_data() {
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QStringList>("fields"); // high on/off, high, low on/off, low, hyst, hold
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("errors");
+        const QString ok = QStringLiteral("notify-send hi");
+        QTest::newRow("not a number") << "F" << QStringList{"on", "2,5", "off", "", "1", "0"} << ok
+                                      << "errHigh1: Not a number";
+        QTest::newRow("low not below high") << "F" << QStringList{"on", "40", "on", "40", "1", "0"}
+                                            << ok << "errLow1: Must be below the high limit";
+        QTest::newRow("limit outside -100..500 °C")
+            << "C" << QStringList{"on", "501", "on", "-100.5", "1", "0"} << ok
+            << "errHigh1: Must be from -100 to 500 °C; errLow1: Must be from -100 to 500 °C";
+        QTest::newRow("the same in °F") << "F" << QStringList{"on", "933", "off", "", "1", "0"}
+                                        << ok << "errHigh1: Must be from -148 to 932 °F";
+        QTest::newRow("negative hysteresis") << "F" << QStringList{"on", "40", "off", "", "-1", "0"}
+                                             << ok << "errHysteresis1: Must be 0 or more";
+        QTest::newRow("hysteresis over high - low")
+            << "F" << QStringList{"on", "40", "on", "30", "10.5", "0"} << ok
+            << "errHysteresis1: Must be at most the high limit minus the low limit";
+        QTest::newRow("hold not whole")
+            << "F" << QStringList{"on", "40", "off", "", "1", "1.5"} << ok
+            << "errHold1: A whole number of seconds from 0 to 86400";
+        QTest::newRow("hold over a day")
+            << "F" << QStringList{"off", "", "off", "", "1", "86401"} << ok
+            << "errHold1: A whole number of seconds from 0 to 86400";
+        QTest::newRow("quote not closed")
+            << "F" << QStringList{"on", "40", "off", "", "1", "0"} << "notify 'x"
+            << "errCommand: A quote is not closed";
+    }
+    void refusedOk() {
+        QFETCH(QString, unit);
+        QFETCH(QStringList, fields);
+        QFETCH(QString, command);
+        QFETCH(QString, errors);
+        auto w = loadedWindow();
+        (unit == QLatin1String("C") ? w->setupPanel()->column(1).opC
+                                    : w->setupPanel()->column(1).opF)
+            ->click();
+        w->Timer1_Timer();
+        AlarmDialog* d = openDialog(w.get());
+        fillSensor(d, 1, fields);
+        d->command.field->setText(command);
+        d->btnOK->click();
+        QCOMPARE(shownErrors(d), errors);
+        QVERIFY(d->isVisible());
+        QCOMPARE(storedAlarmKeys(w.get()), QString());
+        // Put right, the same OK stores and closes, and the messages are gone when it opens again.
+        fillSensor(d, 1, {"on", "40", "off", "", "1", "0"});
+        d->command.field->setText(QStringLiteral("notify-send hi"));
+        d->btnOK->click();
+        QVERIFY(!d->isVisible());
+        d = openDialog(w.get());
+        QCOMPARE(shownErrors(d), QString());
+    }
+
+    // OK stores every key in one write, numbers in the C locale whatever the user's; a limit
+    // that is off is not checked. Cancel changes nothing, in the file or in the dialog.
+    void okStoresCancelDoesNot() {
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        auto w = loadedWindow();
+        AlarmDialog* d = openDialog(w.get());
+        fillSensor(d, 1, {"on", "40.5", "on", "-4", "2", "30"});
+        fillSensor(d, 2, {"off", "abc", "on", "5", "0", "0"});
+        d->command.field->setText(QStringLiteral(" '/opt/my alarm' --now "));
+        d->btnOK->click();
+        QVERIFY(!d->isVisible());
+        const QString stored =
+            "Alarm1High=40.5 Alarm1HighOn=True Alarm1Hold=30 Alarm1Hysteresis=2 Alarm1Low=-4 "
+            "Alarm1LowOn=True Alarm2High= Alarm2HighOn=False Alarm2Hold=0 Alarm2Hysteresis=0 "
+            "Alarm2Low=5 Alarm2LowOn=True AlarmCommand='/opt/my alarm' --now";
+        QCOMPARE(storedAlarmKeys(w.get()), stored);
+
+        d = openDialog(w.get());
+        fillSensor(d, 1, {"off", "1", "off", "0", "0", "0"});
+        d->command.field->clear();
+        d->btnCancel->click();
+        QVERIFY(!d->isVisible());
+        QCOMPARE(storedAlarmKeys(w.get()), stored);
+        d = openDialog(w.get());
+        QVERIFY(d->sensors[0].chkHigh->isChecked());
+        QCOMPARE(d->sensors[0].high.field->text(), QStringLiteral("40.5"));
+        QCOMPARE(d->command.field->text(), QStringLiteral("'/opt/my alarm' --now"));
+        QLocale::setDefault(QLocale::c());
+    }
+
+    // A unit change converts the typed limits; they are stored in the unit the settings file
+    // holds for the sensor, and again in the new one once the setup panel stores that.
+    void limitsFollowTheUnit() {
+        auto w = loadedWindow();
+        AlarmDialog* d = openDialog(w.get());
+        fillSensor(d, 1, {"on", "77", "on", "32", "1.8", "0"});
+        d->btnOK->click();
+        w->setupPanel()->column(1).opC->click();
+        w->Timer1_Timer();
+        QCOMPARE(d->sensors[0].high.field->text() + d->sensors[0].high.unit->text(),
+                 QStringLiteral("25°C"));
+        d = openDialog(w.get());
+        QCOMPARE(d->sensors[0].high.field->text() + ' ' + d->sensors[0].low.field->text() + ' ' +
+                     d->sensors[0].hysteresis.field->text() + d->sensors[0].hysteresis.unit->text(),
+                 QStringLiteral("25 0 1°C"));
+        d->sensors[0].high.field->setText(QStringLiteral("30"));
+        d->btnOK->click();
+        QVERIFY(storedAlarmKeys(w.get()).contains("Alarm1High=86 "));
+        w->setupPanel()->btnSave->click();
+        QVERIFY(storedAlarmKeys(w.get()).contains("Alarm1High=30 "));
+        QVERIFY(storedAlarmKeys(w.get()).contains("Alarm1Hysteresis=1 "));
+    }
+
+    // While a sensor is in alarm its readout shows its own colour as the background, in every
+    // window size, and says so to screen readers; back to normal it looks as before.
+    void readoutInAlarm() {
+        cl_Kelvano().SaveSettings(SettingsKeys::section(), {{"Alarm1HighOn", "True"},
+                                                            {"Alarm1High", "60"},
+                                                            {"Alarm2LowOn", "True"},
+                                                            {"Alarm2Low", "51"}});
+        auto w = loadedWindow(crossing);
+        w->show();
+        const auto background = [&](QLabel* readout) {
+            return readout->grab().toImage().pixelColor(2, 2).name();
+        };
+        const QString plain = background(w->lblTemp1);
+        w->Timer1_Timer();
+        QCOMPARE(w->lblTemp1->accessibleDescription(), QString());
+        w->Timer1_Timer();
+        QVERIFY2(w->lblTemp1->accessibleDescription().contains(QRegularExpression(
+                     "^Alarm: above the high limit of 60°F since \\d\\d:\\d\\d:\\d\\d$")),
+                 qPrintable(w->lblTemp1->accessibleDescription()));
+        QCOMPARE(w->lblTemp2->accessibleDescription().section(" since", 0, 0),
+                 QStringLiteral("Alarm: below the low limit of 51°F"));
+        for (const auto size :
+             {frmTemp1::Size::Compact, frmTemp1::Size::Log, frmTemp1::Size::Setup}) {
+            w->setSize(size);
+            QCOMPARE(background(w->lblTemp1), QStringLiteral("#ff0000"));
+            QCOMPARE(background(w->lblTemp2), QStringLiteral("#0000ff"));
+            QVERIFY(w->lblTemp1->isVisible());
+        }
+        w->showMaximized();
+        QCOMPARE(background(w->lblTemp1), QStringLiteral("#ff0000"));
+        w->Timer1_Timer();
+        w->Timer1_Timer();
+        QCOMPARE(w->lblTemp1->accessibleDescription(), QString());
+        QCOMPARE(background(w->lblTemp1), plain);
+        QCOMPARE(background(w->lblTemp2), QStringLiteral("#0000ff")); // still 50 °F
+    }
+};
+
+QTEST_MAIN(TestAlarmDialog)
+#include "test_alarm_dialog.moc"
