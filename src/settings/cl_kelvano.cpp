@@ -205,9 +205,8 @@ QByteArray serialize(const Entries& entries) {
 }
 
 QString tooLarge() {
-    return QStringLiteral("it is larger than 1 MB, far more than any settings of Kelvano take, "
-                          "so it is left as it is. Move it away or delete it to save settings "
-                          "again");
+    return QStringLiteral("it is larger than 1 MB, so it cannot be Kelvano's settings and is left "
+                          "as it is; move it away or delete it");
 }
 
 // The file's bytes: empty when there is no file; nothing, with the reason in error, when it cannot
@@ -279,11 +278,14 @@ cl_Kelvano::Values valuesOf(const Entries& entries, const QString& group) {
 }
 
 // A copy that a save leaves beside the file when it is killed between writing the copy and putting
-// it in the file's place: the file's name, a dot and six letters or digits.
+// it in the file's place: the file's name, a dot and six random letters or digits. A user's own
+// "Kelvano.conf.backup" has that form too, and is kept.
 bool isLeftoverCopy(const QString& name, const QString& fileName) {
-    if (name.size() != fileName.size() + 7 || !name.startsWith(fileName + u'.'))
+    const QString suffix = name.mid(fileName.size() + 1);
+    if (name.size() != fileName.size() + 7 || !name.startsWith(fileName + u'.') ||
+        suffix.compare(QLatin1String("backup"), Qt::CaseInsensitive) == 0)
         return false;
-    for (const QChar c : name.right(6))
+    for (const QChar c : suffix)
         if (c.unicode() > 0x7f || !c.isLetterOrNumber())
             return false;
     return true;

@@ -4,6 +4,7 @@
 #include "sensor/scripted_source.h"
 
 #include <gtest/gtest.h>
+#include <set>
 
 namespace {
 using Read = ScriptedSource::Read;
@@ -89,4 +90,22 @@ TEST(SamplingCycle, SettingsTakeEffectAtTheNextTick) {
     EXPECT_EQ(d.title[0] + d.temperature[0], QStringLiteral("Renamed10°C"));
     f.inputs[0].coefficients = initialCoefficients(1);
     EXPECT_EQ(f.tick().temperature[0], QStringLiteral("22°C"));
+}
+
+// Each edit of one coefficient text, back and forth, shows at the next tick exactly as a cycle
+// that never saw the earlier texts shows it.
+TEST(SamplingCycle, EveryCoefficientEditCounts) {
+    const Coefficients one = initialCoefficients(1), two = initialCoefficients(2);
+    const Coefficients steps[] = {one, {two.a, one.b, one.c}, {two.a, two.b, one.c},
+                                  two, {two.a, two.b, one.c}, one};
+    Fixture f({{0, 5203, 5203}});
+    std::set<QString> shown;
+    for (const Coefficients& k : steps) {
+        f.inputs[0].coefficients = k;
+        Fixture fresh({{0, 5203, 5203}});
+        fresh.inputs[0].coefficients = k;
+        EXPECT_EQ(f.tick().temperature[0], fresh.tick().temperature[0]) << shown.size();
+        shown.insert(f.cycle.displays().temperature[0]);
+    }
+    EXPECT_GE(shown.size(), 4u); // the edits changed what is shown
 }

@@ -8,13 +8,18 @@
 #include "window_support.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <cstdio>
+#include <functional>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 const QString section = QStringLiteral("Settings");
@@ -50,6 +55,49 @@ QString describe(frmTemp1& w, int s) {
         .arg(c.codes.profile + u' ' + c.codes.offset + u' ' + c.codes.unit);
 }
 
+// What a function wrote to standard error.
+QString standardError(const std::function<void()>& run) {
+    QTemporaryFile capture;
+    if (!capture.open())
+        return QStringLiteral("(cannot capture)");
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    dup2(capture.handle(), STDERR_FILENO);
+    run();
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    capture.seek(0);
+    return QString::fromUtf8(capture.readAll());
+}
+
+// Counts how often the settings file is opened: the kernel reports every open of a file in the
+// watched folder.
+class OpenCounter {
+  public:
+    explicit OpenCounter(const QString& folder)
+        : fd_(inotify_init1(IN_NONBLOCK)),
+          watch_(inotify_add_watch(fd_, QFile::encodeName(folder), IN_OPEN)) {}
+    ~OpenCounter() { close(fd_); }
+    // The opens of the settings file since the last call.
+    int opens() {
+        int count = 0;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;) {
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                count += event->len > 0 && qstrcmp(event->name, "Kelvano.conf") == 0;
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        return watch_ < 0 ? -1 : count;
+    }
+
+  private:
+    int fd_;
+    int watch_;
+};
+
 // The same line for a model loaded without a window, as the run without a window loads it.
 QString describe(const SettingsModel& m, int s) {
     const SettingsModel::Sensor& c = m.sensor(s);
@@ -77,7 +125,7 @@ class TestSettingsFlows : public QObject {
 
   private Q_SLOTS:
     void initTestCase() { qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit()); }
-    void init() { cl_Kelvano().DeleteSetting(section); }
+    void init() { QDir(config.path() + "/Corvanta").removeRecursively(); }
 
     // Values stored before the start, then others before "Refresh Settings"; what the panel shows.
     void loadsWhatIsStored_data() {
@@ -182,33 +230,145 @@ class TestSettingsFlows : public QObject {
                  "cboThermList1=2; A1-1_value=-; A1-3_value=13e-4");
     }
 
-    // A Save the disk cannot hold changes no stored value: it is one write. Delete asks first (No
-    // by default); only Yes removes the stored values.
-    void fullDiskThenDelete() {
+    // The settings file is read once per start-up, refresh, profile choice, save and delete.
+    void oneReadPerAction() {
+        store("A1-2_value=1e-3; cboTimerL=2");
+        OpenCounter counter(config.path() + "/Corvanta");
         auto w = loadedWindow();
         SetupPanel& p = *w->setupPanel();
+        QCOMPARE(counter.opens(), 1);
+        choose(p.column(1).cboTherm, 1);
+        QCOMPARE(counter.opens(), 1);
+        p.btnRefresh->click();
+        QCOMPARE(counter.opens(), 1);
+        p.column(2).cboTherm->setEditText(QStringLiteral("Sensor 2-3")); // selected on Save
         p.btnSave->click();
-        QCOMPARE(cl_Kelvano().GetAllSettings(section).size(), 15u); // no profile, no coefficients
-        const QString before = stored({});
+        QCOMPARE(counter.opens(), 1);
+        QCOMPARE(stored({"cboThermList2", "A1-2_value"}), "cboThermList2=2; A1-2_value=1e-3");
+        Dialogs::setNextAnswer(QMessageBox::Yes);
+        p.btnDelete->click();
+        QCOMPARE(counter.opens(), 1);
+        QCOMPARE(stored({}), "");
+    }
+
+    // A Save or Delete that fails says so, naming the file and the reason, and changes nothing:
+    // neither the file nor the panel. A file too large to be the settings is not read at start
+    // (one line on standard error says so) and never overwritten. Delete asks first (No by
+    // default).
+    void faultsAreShownAndChangeNothing_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("full disk") << "full"
+                                   << "is the disk full?";
+        QTest::newRow("a folder in its place") << "folder"
+                                               << "it is a folder";
+        QTest::newRow("larger than 1 MB") << "large"
+                                          << "it is larger than 1 MB";
+        QTest::newRow("nothing stored") << ""
+                                        << "";
+    }
+    void faultsAreShownAndChangeNothing() {
+        QFETCH(QString, fault);
+        QFETCH(QString, reason);
+        const QString file = config.path() + "/Corvanta/Kelvano.conf";
+        store("A1-2_value=1e-3; Offset1=6");
+        if (fault == "folder")
+            QVERIFY(QFile::remove(file) && QDir().mkpath(file + "/inside"));
+        if (fault == "large") {
+            QFile large(file);
+            QVERIFY(large.open(QIODevice::Append) &&
+                    large.write(QByteArray(cl_Kelvano::maxFileSize, '#')) > 0);
+        }
+        if (fault.isEmpty())
+            QVERIFY(QFile::remove(file));
+        const auto bytes = [&] {
+            QFile f(file);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+        };
+        const QByteArray before = bytes();
+        std::unique_ptr<frmTemp1> w;
+        const QString lines = standardError([&] { w = loadedWindow(); });
+        const bool unreadable = fault == "folder" || fault == "large";
+        QCOMPARE(lines.count(u'\n'), int(unreadable));
+        QVERIFY(!unreadable || lines.contains(file + ": " + reason));
+        SetupPanel& p = *w->setupPanel();
+        // The unreadable file leaves the defaults, which stay until a save succeeds.
+        QCOMPARE(p.column(1).cboOffset->currentIndex(), fault == "full" ? 6 : -1);
+
         choose(p.column(1).cboTherm, 1);
         p.column(1).rename[0]->setText(QStringLiteral("a much longer name"));
+        p.column(2).cboTherm->setEditText(QStringLiteral("Sensor 2-3")); // selected on Save
+        const QString panel = describe(*w, 1) + describe(*w, 2);
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        const rlimit full{rlim_t(QFileInfo(config.path() + "/Corvanta/Kelvano.conf").size() + 8),
-                          saved.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &full);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit full{rlim_t(QFileInfo(file).size() + 8), limit.rlim_max};
+        if (fault == "full")
+            setrlimit(RLIMIT_FSIZE, &full);
+        const int boxes = Dialogs::boxesShown();
         Dialogs::setNextAnswer(QMessageBox::Ok);
         p.btnSave->click();
-        setrlimit(RLIMIT_FSIZE, &saved);
-        QCOMPARE(stored({}), before);
-        QVERIFY(Dialogs::lastBox().text.contains(config.path() + "/Corvanta/Kelvano.conf"));
+        setrlimit(RLIMIT_FSIZE, &limit);
+        if (!fault.isEmpty()) {
+            QCOMPARE(Dialogs::boxesShown(), boxes + 1);
+            QCOMPARE(Dialogs::lastBox().icon, QMessageBox::Warning);
+            QCOMPARE(Dialogs::lastBox().text.section(u'\n', 0, 0),
+                     "The settings could not be saved to " + file + ": " +
+                         Dialogs::lastBox().text.section(": ", 1).section(u'\n', 0, 0));
+            QVERIFY2(Dialogs::lastBox().text.contains(reason), qPrintable(Dialogs::lastBox().text));
+            QCOMPARE(bytes(), before);
+            QCOMPARE(describe(*w, 1) + describe(*w, 2), panel);
+        } else {
+            QCOMPARE(Dialogs::boxesShown(), boxes);
+            QCOMPARE(cl_Kelvano().GetAllSettings(section).size(), 21u);
+        }
+
+        // Delete: No keeps everything; Yes deletes, or says why it could not.
+        const QByteArray kept = bytes();
+        const QString saved = describe(*w, 1) + describe(*w, 2);
         for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
             Dialogs::setNextAnswer(answer);
+            QTimer::singleShot(0, [] { // the box that may follow
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                    box->accept();
+            });
             p.btnDelete->click();
-            QCOMPARE(Dialogs::lastBox().defaultButton, QMessageBox::No);
-            QCOMPARE(stored({}), answer == QMessageBox::No ? before : "");
+            QCOMPARE(bytes(), answer == QMessageBox::No ? kept : bytes());
         }
+        QCOMPARE(describe(*w, 1) + describe(*w, 2), saved);
+        if (unreadable) {
+            QCOMPARE(Dialogs::lastBox().text.section(": ", 0, 0),
+                     "The settings could not be deleted from " + file);
+            QCOMPARE(bytes(), kept);
+        } else {
+            QCOMPARE(Dialogs::lastBox().title, "Delete ALL Kelvano Settings");
+            QCOMPARE(Dialogs::lastBox().defaultButton, QMessageBox::No);
+            QCOMPARE(stored({}), "");
+        }
+    }
+
+    // The raw values are written while the user can see them, and are up to date when they come
+    // into view.
+    void rawValuesWhenSeen() {
+        auto w = loadedWindow("0 5203 31036\n0 4000 30000\n0 3000 20000\n0 2000 10000\n");
+        const SetupPanel::Column* c[] = {&w->setupPanel()->column(1), &w->setupPanel()->column(2)};
+        const auto raw = [&] { return c[0]->raw->text() + u' ' + c[1]->raw->text(); };
+        w->Timer1_Timer(); // not yet shown: written, for whoever reads it
+        QCOMPARE(raw(), "5203 31036");
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->Timer1_Timer();
+        QCOMPARE(raw(), "5203 31036"); // cut off by the compact window
+        w->mnuSetup->trigger();
+        QTRY_COMPARE(raw(), "4000 30000");
+        w->Timer1_Timer();
+        QCOMPARE(raw(), "3000 20000");
+        w->showMinimized();
+        QTRY_VERIFY(w->isMinimized());
+        w->Timer1_Timer();
+        QCOMPARE(raw(), "3000 20000");
+        w->showNormal();
+        QTRY_COMPARE(raw(), "2000 10000");
     }
 };
 
