@@ -72,12 +72,12 @@ QString standardError(const std::function<void()>& run) {
 }
 
 // Counts how often the settings file is opened: the kernel reports every open of a file in the
-// watched folder.
+// watched folder (and its closes, or two opens in a row would be reported as one).
 class OpenCounter {
   public:
     explicit OpenCounter(const QString& folder)
         : fd_(inotify_init1(IN_NONBLOCK)),
-          watch_(inotify_add_watch(fd_, QFile::encodeName(folder), IN_OPEN)) {}
+          watch_(inotify_add_watch(fd_, QFile::encodeName(folder), IN_OPEN | IN_CLOSE)) {}
     ~OpenCounter() { close(fd_); }
     // The opens of the settings file since the last call.
     int opens() {
@@ -86,7 +86,8 @@ class OpenCounter {
         for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;) {
             for (char* p = buffer; p < buffer + n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(p);
-                count += event->len > 0 && qstrcmp(event->name, "Kelvano.conf") == 0;
+                count += (event->mask & IN_OPEN) && event->len > 0 &&
+                         qstrcmp(event->name, "Kelvano.conf") == 0;
                 p += sizeof(inotify_event) + event->len;
             }
         }
@@ -245,6 +246,7 @@ class TestSettingsFlows : public QObject {
         p.btnSave->click();
         QCOMPARE(counter.opens(), 1);
         QCOMPARE(stored({"cboThermList2", "A1-2_value"}), "cboThermList2=2; A1-2_value=1e-3");
+        QCOMPARE(counter.opens(), 1); // the test's own read
         Dialogs::setNextAnswer(QMessageBox::Yes);
         p.btnDelete->click();
         QCOMPARE(counter.opens(), 1);
