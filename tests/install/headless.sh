@@ -32,15 +32,20 @@ whole() {
     grep -qv "$(printf '\r')\$" "$1" && fail "$1: a line without CR"
 }
 
+# stop SIGNAL WHAT: ends the run started last with SIGNAL; it must end with status 0.
+stop() {
+    kill -"$1" $pid
+    wait $pid
+    status=$?
+    pid=""
+    [ $status -eq 0 ] || fail "$2: status $status after SIG$1"
+}
+
 # Standard output, then SIGTERM: status 0 and nothing torn.
 "$kelvano" --headless --replay "$work/replay" --log - --interval 1 >"$work/out" 2>"$work/err" &
 pid=$!
 wait_rows "$work/out" 5
-kill -TERM $pid
-wait $pid
-status=$?
-pid=""
-[ $status -eq 0 ] || fail "--log -: status $status after SIGTERM"
+stop TERM "--log -"
 whole "$work/out"
 sed -n 2p "$work/out" | grep -qE '^[^,]+,[^,]+,50, 50 ' || fail "first row: $(sed -n 2p "$work/out")"
 stamp='[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}(Z|[+-][0-9]{2}:[0-9]{2})'
@@ -55,11 +60,7 @@ wait_rows "$work/log.csv" 2
 mv "$work/log.csv" "$work/moved.csv"
 kill -HUP $pid
 wait_rows "$work/log.csv" 2
-kill -INT $pid
-wait $pid
-status=$?
-pid=""
-[ $status -eq 0 ] || fail "SIGHUP run: status $status after SIGINT"
+stop INT "SIGHUP run"
 whole "$work/moved.csv"
 whole "$work/log.csv"
 
