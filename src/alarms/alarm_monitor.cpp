@@ -40,9 +40,12 @@ AlarmMonitor::AlarmMonitor(Mode mode, QObject* parent)
     clock_ = [steady] {
         return AlarmInstant{steady->elapsed(), QDateTime::currentMSecsSinceEpoch()};
     };
-    // Without a window every event is a line of its own already.
-    if (mode == Mode::Headless)
+    // Without a window every event is a line of its own already, and the
+    // desktop is told only when its session bus is there.
+    if (mode == Mode::Headless) {
         notifier_.setLastResort(false);
+        notifier_.setExistingBusOnly(true);
+    }
 }
 
 void AlarmMonitor::load(cl_Kelvano* store, const std::array<QString, 2>& unitCodes) {

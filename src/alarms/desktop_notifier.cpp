@@ -5,6 +5,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDateTime>
+#include <QFileInfo>
 #include <cstdio>
 
 #ifndef KELVANO_APP_ID
@@ -24,7 +25,19 @@ QString DesktopNotifier::line(qint64 wallMs, const QString& summary, const QStri
            summary + QStringLiteral(": ") + body;
 }
 
+namespace {
+bool sessionBusThere() {
+    return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") ||
+           (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") &&
+            QFileInfo::exists(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/bus")));
+}
+} // namespace
+
 void DesktopNotifier::notify(const QString& summary, const QString& body, bool critical) {
+    if (existingBusOnly_ && !sessionBusThere()) {
+        fallBack(summary, body, critical);
+        return;
+    }
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         fallBack(summary, body, critical);

@@ -25,6 +25,10 @@ class DesktopNotifier : public QObject {
     // Where the last-resort line goes (standard error unless set); with
     // enabled false, a message no service took is dropped.
     void setLastResort(bool enabled, Output output = {});
+    // With true, a session bus is used only when one is already there (named
+    // in the environment, or at its usual place in the runtime folder); none
+    // is started for the notification.
+    void setExistingBusOnly(bool only) { existingBusOnly_ = only; }
     // Milliseconds to wait for the service's answer (in the background).
     void setTimeout(int ms) { timeoutMs_ = ms; }
 
@@ -43,6 +47,7 @@ class DesktopNotifier : public QObject {
 
     Fallback fallback_;
     bool lastResort_ = true;
+    bool existingBusOnly_ = false;
     Output output_;
     int timeoutMs_ = 10000;
 };

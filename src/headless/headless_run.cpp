@@ -60,8 +60,8 @@ bool HeadlessRun::start() {
         status_ = 1;
         return false;
     }
-    cl_Kelvano store;
-    settings_.load(store);
+    settings_.load(store_);
+    alarms_.load(&store_, units());
     // Sampling runs first, so that a row due at the same moment as a tick
     // comes after it, as in the window, where sampling starts before "log it".
     sampling_->start();
@@ -89,7 +89,12 @@ void HeadlessRun::tick() {
         say(now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate) + QLatin1Char(' ') +
             status);
     }
+    alarms_.feed(cycle_, units());
     Q_EMIT ticked();
+}
+
+std::array<QString, 2> HeadlessRun::units() const {
+    return {settings_.sensor(1).codes.unit, settings_.sensor(2).codes.unit};
 }
 
 void HeadlessRun::fail(const QString& message, int status) {

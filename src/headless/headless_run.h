@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "alarms/alarm_monitor.h"
 #include "logging/log_run.h"
 #include "sensor/game_port.h"
 #include "sensor/sampling_cycle.h"
+#include "settings/cl_kelvano.h"
 #include "settings/settings_model.h"
 
 #include <QDateTime>
@@ -44,6 +46,7 @@ class HeadlessRun : public QObject {
     void setClock(std::function<QDateTime()> clock);
     const SamplingCycle& cycle() const { return cycle_; }
     LogRun& log() { return log_; }
+    AlarmMonitor& alarms() { return alarms_; }
 
   Q_SIGNALS:
     // After each sampling tick.
@@ -52,12 +55,15 @@ class HeadlessRun : public QObject {
   private:
     void fail(const QString& message, int status);
     void onSignal();
+    std::array<QString, 2> units() const;
 
     std::unique_ptr<GamePortSource> source_;
     Options options_;
+    cl_Kelvano store_;
     SettingsModel settings_;
     SamplingCycle cycle_;
     LogRun log_;
+    AlarmMonitor alarms_{AlarmMonitor::Mode::Headless};
     QTimer* sampling_ = nullptr;
     QSocketNotifier* signals_ = nullptr;
     std::function<QDateTime()> clock_ = &QDateTime::currentDateTime;

@@ -86,50 +86,63 @@ service_up() {
 }
 wait_for service_up || fail "dunst did not start: $(cat "$tmp/dunst.log")"
 
-"$kelvano" --replay "$tmp/replay" 2>"$tmp/stderr" &
-kelvano_pid=$!
-# Shown notifications reach the history when closed.
-two_in_history() {
-    dunstctl close-all
-    [ "$(dunstctl count history)" -ge 2 ]
-}
-wait_for two_in_history || fail "no two notifications: $(dunstctl history)"
-sleep 2 # the replay repeats its last read: no event may follow
-dunstctl close-all
-
-# Each notification as one line: summary | body | icon | timeout (7 s normal, 0 critical), oldest
-# first.
-dunstctl history | awk '
-    /"(summary|body|icon_path|timeout)" :/ { field = $1; gsub(/"/, "", field) }
-    /"data" :/ && field != "" {
-        sub(/^[^:]*: /, ""); gsub(/^"|"$/, ""); value[field] = $0; field = ""
-        if ("summary" in value && "body" in value && "icon_path" in value && "timeout" in value) {
-            line[n++] = value["summary"] " | " value["body"] " | " value["icon_path"] " | " value["timeout"]
-            delete value
+# Runs the program on the replay until both events ran the command (which cannot start), then
+# ends it. The dated lines it wrote go to $tmp/lines, the history's notifications to
+# $tmp/history, each as "summary | body | icon | timeout" (7 s normal, 0 critical), oldest first.
+both_events() { [ "$(grep -c 'could not start' "$tmp/stderr")" -ge 2 ]; }
+run() {
+    "$@" --replay "$tmp/replay" 2>"$tmp/stderr" &
+    kelvano_pid=$!
+    wait_for both_events || fail "$*: no two events: $(cat "$tmp/stderr")"
+    sleep 2 # the replay repeats its last read: no event may follow
+    kill "$kelvano_pid"
+    wait "$kelvano_pid" 2>/dev/null
+    kelvano_pid=
+    grep -E '^[0-9-]{10}T[0-9:]{8}[-+Z]' "$tmp/stderr" | cut -d' ' -f2- | grep -v 'port status' |
+        sed -E 's/since [0-9]{2}:[0-9]{2}:[0-9]{2}/since TIME/' >"$tmp/lines"
+    [ -n "$dunst_pid" ] || return 0
+    dunstctl close-all # shown notifications reach the history when closed
+    dunstctl history | awk '
+        /"(summary|body|icon_path|timeout)" :/ { field = $1; gsub(/"/, "", field) }
+        /"data" :/ && field != "" {
+            sub(/^[^:]*: /, ""); gsub(/^"|"$/, ""); value[field] = $0; field = ""
+            if ("summary" in value && "body" in value && "icon_path" in value && "timeout" in value) {
+                line[n++] = value["summary"] " | " value["body"] " | " value["icon_path"] " | " value["timeout"]
+                delete value
+            }
         }
-    }
-    END { for (i = n - 1; i >= 0; i--) print line[i] }' |
-    sed -E 's/since [0-9]{2}:[0-9]{2}:[0-9]{2}/since TIME/' >"$tmp/history"
+        END { for (i = n - 1; i >= 0; i--) print line[i] }' |
+        sed -E 's/since [0-9]{2}:[0-9]{2}:[0-9]{2}/since TIME/' >"$tmp/history"
+}
 icon="$source/data/icons/hicolor/48x48/apps/io.github.corvanta.Kelvano.png"
 cat >"$tmp/want" <<EOF
 Kelvano: Sensor 1 high | Freezer: 75°F, above the high limit of 60°F since TIME. | $icon | 0
 Kelvano: Sensor 1 back to normal | Freezer: 50°F, back below the high limit of 60°F (alarm since TIME). | $icon | 7000000
 EOF
-diff "$tmp/want" "$tmp/history" || fail "notifications differ (- wanted, + shown)"
+cut -d'|' -f1-2 "$tmp/want" | sed -E 's/ \| /: /; s/ $//' >"$tmp/want-lines"
+log="$tmp/log.csv"
+
+# The window: the notifications, and no line.
+run "$kelvano"
+diff "$tmp/want" "$tmp/history" || fail "window: notifications differ (- wanted, + shown)"
 grep -q "^kelvano: alarm command \"$tmp/no such command\" could not start: " "$tmp/stderr" ||
     fail "no report of the command that cannot start: $(cat "$tmp/stderr")"
-[ "$(grep -c 'could not start' "$tmp/stderr")" -eq 2 ] || fail "not one report per event"
-kill "$kelvano_pid" "$dunst_pid"
-wait
-kelvano_pid= dunst_pid=
+diff /dev/null "$tmp/lines" || fail "window: lines although the notifications went out"
 
-# No notification service and no tray: standard error.
-"$kelvano" --replay "$tmp/replay" 2>"$tmp/stderr" &
-kelvano_pid=$!
-normal_line() { grep -q 'Kelvano: Sensor 1 back to normal: ' "$tmp/stderr"; }
-wait_for normal_line || fail "no line on standard error: $(cat "$tmp/stderr")"
-grep -E '^[0-9-]{10}T[0-9:]{8}[-+Z]' "$tmp/stderr" | cut -d' ' -f2- |
-    sed -E 's/since [0-9]{2}:[0-9]{2}:[0-9]{2}/since TIME/' >"$tmp/lines"
-cut -d'|' -f1-2 "$tmp/want" | sed -E 's/ \| /: /; s/ $//' | diff - "$tmp/lines" ||
-    fail "standard error lines differ (- wanted, + written) in: $(cat "$tmp/stderr")"
+# Without a window: the notifications and a line for each event.
+run "$kelvano" --headless --log "$log"
+cat "$tmp/want" "$tmp/want" | diff - "$tmp/history" || fail "headless: notifications differ"
+diff "$tmp/want-lines" "$tmp/lines" || fail "headless: lines differ (- wanted, + written)"
+
+# Without a window and with no session bus named: no notification; the lines.
+run env -u DBUS_SESSION_BUS_ADDRESS "$kelvano" --headless --log "$log"
+cat "$tmp/want" "$tmp/want" | diff - "$tmp/history" || fail "headless, no bus: a notification"
+diff "$tmp/want-lines" "$tmp/lines" || fail "headless, no bus: lines differ"
+
+# The window with no notification service and no tray: the lines.
+kill "$dunst_pid"
+wait "$dunst_pid" 2>/dev/null
+dunst_pid=
+run "$kelvano"
+diff "$tmp/want-lines" "$tmp/lines" || fail "window, no service: lines differ"
 exit $failed
