@@ -48,11 +48,13 @@ AlarmMonitor::AlarmMonitor(Mode mode, QObject* parent)
     }
 }
 
-void AlarmMonitor::load(cl_Kelvano* store, const std::array<QString, 2>& unitCodes) {
+void AlarmMonitor::load(cl_Kelvano* store, const StoredSettings& values,
+                        const std::array<QString, 2>& unitCodes) {
     store_ = store;
     for (int s = 1; s <= 2; ++s)
         storedUnits_[s - 1] = unitOf(unitCodes[s - 1]).value_or(rule_.unit(s));
-    const AlarmSettings stored = readAlarmSettings(*store, storedUnits_);
+    inFile_ = alarmSettingsStored(values);
+    const AlarmSettings stored = readAlarmSettings(values, storedUnits_);
     for (int s = 1; s <= 2; ++s)
         rule_.setLimits(s, stored.sensors[s - 1], storedUnits_[s - 1]);
     command_ = stored.command;
@@ -69,7 +71,10 @@ bool AlarmMonitor::store(const AlarmRule& rule, const QString& command) {
         return false;
     AlarmSettings stored{{rule.limitsIn(1, storedUnits_[0]), rule.limitsIn(2, storedUnits_[1])},
                          command};
-    return store_->SaveSettings(SettingsKeys::section(), alarmValues(stored));
+    if (!store_->SaveSettings(SettingsKeys::section(), alarmValues(stored)))
+        return false;
+    inFile_ = true;
+    return true;
 }
 
 bool AlarmMonitor::apply(const AlarmSettings& settings) {
@@ -93,8 +98,7 @@ void AlarmMonitor::unitsStored(const std::array<QString, 2>& unitCodes, bool wri
         storedUnits_[s - 1] = unit;
     }
     // Only a file that holds alarm settings gets them again.
-    if (written && changed && store_ &&
-        !store_->GetSetting(SettingsKeys::section(), AlarmKeys::hold(1)).isNull())
+    if (written && changed && inFile_)
         store(rule_, command_);
 }
 

@@ -20,7 +20,7 @@ class cl_Kelvano;
 //
 // A run without a window needs three calls:
 //     AlarmMonitor alarms(AlarmMonitor::Mode::Headless);
-//     alarms.load(&store, {unit1, unit2});
+//     alarms.load(&store, stored, {unit1, unit2});
 //     after each tick: alarms.feed(cycle, {unit1, unit2});
 // In that mode every event is also one line on standard error, and
 // notifications go out only when a session bus is there.
@@ -39,9 +39,11 @@ class AlarmMonitor : public QObject {
     DesktopNotifier& notifier() { return notifier_; }
     CommandRunner& runner() { return runner_; }
 
-    // Reads the stored alarm settings; the limits are in unitCodes, the
-    // sensors' units once the stored settings are loaded ("C" or "F").
-    void load(cl_Kelvano* store, const std::array<QString, 2>& unitCodes);
+    // Takes the alarm settings from stored, read from store, where apply()
+    // stores them; the limits are in unitCodes, the sensors' units once the
+    // stored settings are loaded ("C" or "F").
+    void load(cl_Kelvano* store, const StoredSettings& stored,
+              const std::array<QString, 2>& unitCodes);
     // The settings in force, the limits in each sensor's unit now.
     AlarmSettings settings() const;
     UnitCode unit(int sensor) const { return rule_.unit(sensor); }
@@ -88,5 +90,6 @@ class AlarmMonitor : public QObject {
     CommandRunner runner_;
     cl_Kelvano* store_ = nullptr;
     std::array<UnitCode, 2> storedUnits_ = {'F', 'F'};
+    bool inFile_ = false;                  // the settings file holds alarm settings
     const SamplingCycle* cycle_ = nullptr; // the last one fed
 };

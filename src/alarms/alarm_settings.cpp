@@ -107,15 +107,11 @@ QString command() {
 }
 } // namespace AlarmKeys
 
-AlarmSettings readAlarmSettings(const cl_Kelvano& store, const std::array<UnitCode, 2>& units) {
+AlarmSettings readAlarmSettings(const StoredSettings& stored,
+                                const std::array<UnitCode, 2>& units) {
     AlarmSettings settings;
-    const cl_Kelvano::Values stored = store.GetAllSettings(SettingsKeys::section());
     const auto value = [&](const QString& key, const QString& missing) {
-        for (const auto& [name, text] : stored) {
-            if (name == key)
-                return text;
-        }
-        return missing;
+        return stored.value(key, missing);
     };
     const auto on = [&](const QString& key) {
         return value(key, QString())
@@ -135,6 +131,14 @@ AlarmSettings readAlarmSettings(const cl_Kelvano& store, const std::array<UnitCo
     }
     settings.command = value(AlarmKeys::command(), QString());
     return settings;
+}
+
+bool alarmSettingsStored(const StoredSettings& stored) {
+    const QString none = QStringLiteral("\n(not stored)");
+    for (const auto& [key, text] : alarmValues(AlarmSettings()))
+        if (stored.value(key, none) != none)
+            return true;
+    return false;
 }
 
 cl_Kelvano::Values alarmValues(const AlarmSettings& settings) {

@@ -3,6 +3,7 @@
 
 #include "alarms/alarm_rule.h"
 #include "settings/cl_kelvano.h"
+#include "settings/settings_model.h"
 
 #include <QString>
 #include <array>
@@ -49,6 +50,8 @@ QString command();
 
 // The stored alarm settings, the limits taken in the given units. A sensor
 // with a stored value that the dialog would refuse has no limit on.
-AlarmSettings readAlarmSettings(const cl_Kelvano& store, const std::array<UnitCode, 2>& units);
+AlarmSettings readAlarmSettings(const StoredSettings& stored, const std::array<UnitCode, 2>& units);
+// True when any alarm key is stored.
+bool alarmSettingsStored(const StoredSettings& stored);
 // The keys and texts that store settings.
 cl_Kelvano::Values alarmValues(const AlarmSettings& settings);

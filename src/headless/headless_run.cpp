@@ -60,8 +60,9 @@ bool HeadlessRun::start() {
         status_ = 1;
         return false;
     }
-    settings_.load(store_);
-    alarms_.load(&store_, units());
+    const StoredSettings stored(store_);
+    settings_.load(stored);
+    alarms_.load(&store_, stored, units());
     // Sampling runs first, so that a row due at the same moment as a tick
     // comes after it, as in the window, where sampling starts before "log it".
     sampling_->start();

@@ -84,6 +84,8 @@ class SetupPanel : public QObject {
     void btnRefresh_Click() { returnPref(); }
     void btnDelete_Click();
     void returnPref();
+    // The same with settings already read, so that start-up reads the file once.
+    void returnPref(const StoredSettings& stored);
 
     QPushButton* btnSave = nullptr;
     QPushButton* btnRefresh = nullptr;

@@ -33,10 +33,15 @@ void SetupPanel::btnSave_Click() {
 }
 
 void SetupPanel::returnPref() {
+    if (store_)
+        returnPref(StoredSettings(*store_));
+}
+
+void SetupPanel::returnPref(const StoredSettings& stored) {
     if (!store_)
         return;
     takeInterval();
-    model_.load(*store_);
+    model_.load(stored);
     showModel();
 }
 

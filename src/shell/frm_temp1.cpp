@@ -225,8 +225,9 @@ bool frmTemp1::Form_Load() {
     store_->setCompany(QStringLiteral("Corvanta"));
     store_->setAppName(QStringLiteral("Kelvano"));
     setup_->setStore(store_.get());
-    setup_->returnPref();
-    alarms_->monitor().load(store_.get(), units());
+    const StoredSettings stored(*store_);
+    setup_->returnPref(stored);
+    alarms_->monitor().load(store_.get(), stored, units());
     return true;
 }
 

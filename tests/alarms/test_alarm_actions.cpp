@@ -154,7 +154,7 @@ TEST(AlarmMonitor, HeadlessEventsAndCommand) {
     QStringList lines;
     monitor.setOutput([&](const QString& line) { lines << line.section(u' ', 1); });
     monitor.runner().setOutput([](const QString&) {});
-    monitor.load(&store, {QStringLiteral("F"), QStringLiteral("F")});
+    monitor.load(&store, StoredSettings(store), {QStringLiteral("F"), QStringLiteral("F")});
     for (second = 0; second < 5; ++second) {
         cycle.tick(source, inputs);
         monitor.feed(cycle, {QStringLiteral("F"), QStringLiteral("F")});
@@ -166,10 +166,11 @@ TEST(AlarmMonitor, HeadlessEventsAndCommand) {
               "08:00:01.\n"
               "Kelvano: Sensor 1 back to normal: Freezer 1: 50°F, back below the high limit of "
               "60°F (alarm since 08:00:01).");
-    EXPECT_EQ(sortedLines(rec.record).toStdString(),
-              " KELVANO_EVENT=high KELVANO_LIMIT=60 KELVANO_SENSOR=1 KELVANO_UNIT=F KELVANO_VALUE=75\n"
-              " KELVANO_EVENT=normal KELVANO_LIMIT=60 KELVANO_SENSOR=1 KELVANO_UNIT=F "
-              "KELVANO_VALUE=50");
+    EXPECT_EQ(
+        sortedLines(rec.record).toStdString(),
+        " KELVANO_EVENT=high KELVANO_LIMIT=60 KELVANO_SENSOR=1 KELVANO_UNIT=F KELVANO_VALUE=75\n"
+        " KELVANO_EVENT=normal KELVANO_LIMIT=60 KELVANO_SENSOR=1 KELVANO_UNIT=F "
+        "KELVANO_VALUE=50");
 }
 
 // Stored values the dialog would refuse switch the sensor's limits off.
@@ -202,7 +203,7 @@ TEST(AlarmSettings, BadStoredValuesMeanOff) {
             values.emplace_back(QStringLiteral("Alarm1") + pair.section(u'=', 0, 0),
                                 pair.section(u'=', 1));
         store.SaveSettings(SettingsKeys::section(), values);
-        const AlarmLimits l = readAlarmSettings(store, {c.unit, 'F'}).sensors[0];
+        const AlarmLimits l = readAlarmSettings(StoredSettings(store), {c.unit, 'F'}).sensors[0];
         const QString got = QStringList{l.highOn ? numberText(l.high) : QStringLiteral("off"),
                                         l.lowOn ? numberText(l.low) : QStringLiteral("off"),
                                         numberText(l.hysteresis), QString::number(l.holdSeconds)}
