@@ -93,7 +93,8 @@ double celsius(uint32_t raw, int sensor, int offset) {
 } // namespace
 
 // Reads replayed into a real sampling cycle, the page parsed back. Sensor 2's profile name
-// holds a quote, a backslash and a line break; its offset is +2.
+// holds a quote, a backslash and a line break; its offset is +2. Sensor 1's offset code is
+// none of the seven, which the readout takes as no offset.
 TEST(Exposition, StatesParsedBack) {
     const std::string awkward = "Probe \"A\\B\"\nline 2 °C";
     const std::string t1 = "kelvano_temperature_celsius{name=100K,sensor=1}";
@@ -139,6 +140,7 @@ TEST(Exposition, StatesParsedBack) {
             inputs[s - 1].coefficients = initialCoefficients(s);
         inputs[0].profileText = QStringLiteral("100K");
         inputs[1].profileText = QString::fromStdString(awkward);
+        inputs[0].codes.offset = QStringLiteral("+3");
         inputs[1].codes.offset = QStringLiteral("2");
         SamplingCycle cycle;
         MetricsState state;
