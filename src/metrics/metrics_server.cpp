@@ -86,7 +86,7 @@ std::optional<ListenAddress> parseListenAddress(const QString& text, QString* er
 
 struct MetricsServer::Shared {
     std::mutex mutex;
-    MetricsState state;
+    QByteArray page; // the text of the last published state
 };
 
 namespace {
@@ -152,14 +152,13 @@ class Endpoint : public QAbstractHttpServer {
             answer(responder, false, "text/plain; charset=utf-8",
                    "Only GET and HEAD are served here.\n");
         } else if (path == QLatin1String("/metrics")) {
-            MetricsState state;
+            QByteArray page;
             {
                 std::lock_guard<std::mutex> lock(shared_->mutex);
-                state = shared_->state;
+                page = shared_->page; // shared, not copied
             }
             responder.writeStatusLine(Status::Ok);
-            answer(responder, method == Method::Head, expositionContentType(),
-                   expositionText(state));
+            answer(responder, method == Method::Head, expositionContentType(), page);
         } else if (path == QLatin1String("/")) {
             responder.writeStatusLine(Status::Ok);
             answer(
@@ -197,6 +196,7 @@ class Endpoint : public QAbstractHttpServer {
 
 MetricsServer::MetricsServer(ConnectionLimits limits)
     : limits_(limits), shared_(std::make_shared<Shared>()) {
+    shared_->page = expositionText(MetricsState{});
     thread_.setObjectName(QStringLiteral("metrics"));
 }
 
@@ -258,7 +258,8 @@ bool MetricsServer::start(const ListenAddress& where, QString* error) {
 }
 
 void MetricsServer::publish(const MetricsState& state) {
-    MetricsState copy = state; // made outside the lock, which a request holds as briefly
+    // Written once a tick rather than for each request; outside the lock.
+    QByteArray page = expositionText(state);
     std::lock_guard<std::mutex> lock(shared_->mutex);
-    std::swap(shared_->state, copy);
+    shared_->page.swap(page);
 }
