@@ -2,6 +2,7 @@
 
 #include "program.h"
 
+#include "alarms/alarm_controller.h"
 #include "headless/headless_run.h"
 #include "metrics/metrics_server.h"
 #include "sensor/demo_source.h"
@@ -158,14 +159,34 @@ bool serveMetrics(const std::optional<ListenAddress>& where,
     return false;
 }
 
-// Publishes the results of each of ticker's sampling ticks to the server.
-template <typename Ticker> void publishEachTick(Ticker* ticker, MetricsServer* server) {
+// The alarm limits switched on, each with whether it is in alarm.
+std::vector<AlarmLimitState> alarmStates(const AlarmMonitor& monitor) {
+    std::vector<AlarmLimitState> states;
+    const AlarmSettings settings = monitor.settings();
+    for (int sensor : {1, 2}) {
+        const AlarmLimits& limits = settings.sensors[sensor - 1];
+        if (limits.highOn)
+            states.push_back(
+                {sensor, QStringLiteral("high"), monitor.inAlarm(sensor, AlarmCondition::High)});
+        if (limits.lowOn)
+            states.push_back(
+                {sensor, QStringLiteral("low"), monitor.inAlarm(sensor, AlarmCondition::Low)});
+    }
+    return states;
+}
+
+// Publishes the results of each of ticker's sampling ticks to the server,
+// with the alarms' states where there are alarms (fed before this runs).
+template <typename Ticker>
+void publishEachTick(Ticker* ticker, MetricsServer* server, const AlarmMonitor* alarms) {
     if (!server)
         return;
     auto state = std::make_shared<MetricsState>();
     state->version = QCoreApplication::applicationVersion();
-    QObject::connect(ticker, &Ticker::ticked, ticker, [ticker, server, state] {
+    QObject::connect(ticker, &Ticker::ticked, ticker, [ticker, server, state, alarms] {
         state->record(ticker->cycle(), QDateTime::currentMSecsSinceEpoch());
+        if (alarms)
+            state->alarms = alarmStates(*alarms);
         server->publish(*state);
     });
 }
@@ -177,7 +198,7 @@ int runWindow(std::unique_ptr<GamePortSource> source, const std::optional<Listen
     if (!serveMetrics(metrics, &server))
         return 2;
     frmTemp1 window(std::move(source));
-    publishEachTick(&window, server.get());
+    publishEachTick(&window, server.get(), &window.alarms()->monitor());
     if (!window.Form_Load())
         return 1;
     window.show();
@@ -191,7 +212,7 @@ int runHeadless(std::unique_ptr<GamePortSource> source, const HeadlessRun::Optio
     if (!serveMetrics(metrics, &server))
         return 2;
     HeadlessRun run(std::move(source), options);
-    publishEachTick(&run, server.get());
+    publishEachTick(&run, server.get(), nullptr);
     return run.exec();
 }
 

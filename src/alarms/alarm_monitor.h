@@ -62,6 +62,9 @@ class AlarmMonitor : public QObject {
     void test(const QString& command);
 
     bool inAlarm(int sensor) const { return rule_.inAlarm(sensor); }
+    bool inAlarm(int sensor, AlarmCondition condition) const {
+        return rule_.inAlarm(sensor, condition);
+    }
     // What is in alarm on a sensor, for its readout; empty when nothing is.
     QString alarmText(int sensor) const;
 

@@ -173,7 +173,9 @@ TEST(Exposition, BeforeTheFirstReadAndAlarms) {
 // The Prometheus and Grafana files name only metrics that the page has, and the dashboard
 // is JSON.
 TEST(Exposition, ContribFilesNameServedMetrics) {
-    const QByteArray page = expositionText(MetricsState{});
+    MetricsState state;
+    state.alarms = {{1, QStringLiteral("high"), true}};
+    const QByteArray page = expositionText(state);
     for (const char* file : {"prometheus.yml", "kelvano-alerts.yml", "grafana-dashboard.json"}) {
         QFile f(QStringLiteral(KELVANO_SOURCE_DIR "/contrib/") + QLatin1String(file));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << file;
