@@ -212,7 +212,7 @@ int runHeadless(std::unique_ptr<GamePortSource> source, const HeadlessRun::Optio
     if (!serveMetrics(metrics, &server))
         return 2;
     HeadlessRun run(std::move(source), options);
-    publishEachTick(&run, server.get(), nullptr);
+    publishEachTick(&run, server.get(), &run.alarms());
     return run.exec();
 }
 

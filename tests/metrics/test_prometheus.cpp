@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -102,7 +103,11 @@ TEST(Prometheus, ScrapesReplayedReadings) {
                              "    static_configs: [{targets: ['%1']}]\n")
                   .arg(target));
 
-    // No stored settings: both sensors with their initial coefficients and no offset.
+    // Stored settings: only an alarm above 40 °F on sensor 1, so both sensors convert with
+    // their initial coefficients and no offset; the first entry is above it, the last below.
+    QDir(dir.path()).mkpath(QStringLiteral("config/Corvanta"));
+    write(QStringLiteral("config/Corvanta/Kelvano.conf"),
+          QStringLiteral("[Settings]\nAlarm1HighOn=True\nAlarm1High=40\n"));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("HOME"), dir.path());
@@ -167,4 +172,13 @@ TEST(Prometheus, ScrapesReplayedReadings) {
         }
     EXPECT_EQ(seen, (std::map<QString, std::set<double>>{{QStringLiteral("1"), {a1, b1}},
                                                          {QStringLiteral("2"), {a2}}}));
+
+    // Sensor 1's alarm was on, and is off now.
+    const auto alarm = query(port, QStringLiteral("kelvano_alarm_active{limit=\"high\"}[5m]"));
+    ASSERT_TRUE(alarm && alarm->size() == 1);
+    std::set<double> alarmValues;
+    for (const auto& [time, value] : alarm->at(QStringLiteral("1")))
+        alarmValues.insert(value);
+    EXPECT_EQ(alarmValues, (std::set<double>{0, 1}));
+    EXPECT_EQ(alarm->at(QStringLiteral("1")).rbegin()->second, 0);
 }
