@@ -39,11 +39,11 @@ QString canonicalFolder(const QString& folder) {
 bool zoneSeparator(QChar c) {
     return c.isSpace() || QStringLiteral(",;()[]-/").contains(c);
 }
-// A run that ended before its first row left nothing worth keeping.
-bool isHeaderOnly(const QString& path) {
+// A file with no row (empty, or a header alone) holds nothing worth keeping.
+bool holdsRows(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) &&
-           file.read(CsvLog::header().size() + 1) == CsvLog::header();
+           !CsvLog::header().startsWith(file.read(CsvLog::header().size() + 1));
 }
 } // namespace
 
@@ -89,7 +89,7 @@ QString CsvLog::keptName(const QString& path, const QDateTime& changed, int coun
 bool CsvLog::keepPrevious(const QString& path, QString* keptAs, QString* error) {
     keptAs->clear();
     const QFileInfo info(path);
-    if (!info.isFile() || info.size() == 0 || isHeaderOnly(path))
+    if (!info.isFile() || !holdsRows(path))
         return true;
     QString target;
     for (int counter = 1; QFileInfo::exists(target = keptName(path, info.lastModified(), counter));
@@ -173,7 +173,6 @@ bool CsvLog::open(const QString& path, Mode mode) {
 }
 
 bool CsvLog::openStandardOutput() {
-    close();
     rows_ = 0;
     size_ = 0;
     error_.clear();
@@ -218,8 +217,6 @@ bool CsvLog::write(const QByteArray& line) {
 }
 
 bool CsvLog::stillAtPath() const {
-    if (!file_.isOpen())
-        return false;
 #ifdef Q_OS_UNIX
     struct stat opened {};
     struct stat named {};

@@ -36,8 +36,8 @@ class CsvLog {
     // of its last change, and a counter from 2 on when that name is taken,
     // e.g. KelvanoLog-2026-12-05_074847.csv, KelvanoLog-2026-12-05_074847-2.csv.
     static QString keptName(const QString& path, const QDateTime& changed, int counter);
-    // Renames a file at path that holds rows to its kept name before a new
-    // run empties it. Returns false, with the reason, when the rename fails;
+    // Renames a file at path that holds rows (more than the header) to its
+    // kept name before a new run empties it. Returns false, with the reason, when the rename fails;
     // the file is then as it was. keptAs gets the new path, or stays empty
     // when there was nothing to keep.
     static bool keepPrevious(const QString& path, QString* keptAs, QString* error);
@@ -55,10 +55,12 @@ class CsvLog {
     static QString withFullYear(const QString& format);
 
     enum class Mode { Create, Append };
-    // Creates (or empties) the file, or opens it for appending. On failure
-    // the reason is in errorString() and no file is open.
+    // Closes what is open, then creates (or empties) the file, or opens it
+    // for appending. On failure the reason is in errorString() and no file
+    // is open.
     bool open(const QString& path, Mode mode);
-    // Writes to the program's standard output instead of a file.
+    // Writes to the program's standard output instead of a file; the log
+    // must be closed.
     bool openStandardOutput();
     bool writeHeader() { return write(header()); }
     // Writes one row for the given moment in the default locale's formats:
@@ -67,7 +69,7 @@ class CsvLog {
     bool writeRow(const QDateTime& when, int16_t sensor1, int16_t sensor2);
     void close();
     // Whether the path still names the open file: false once the file was
-    // removed, renamed or replaced by another one.
+    // removed, renamed or replaced by another one. Only for an open file.
     bool stillAtPath() const;
 
     bool isOpen() const { return file_.isOpen(); }

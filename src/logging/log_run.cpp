@@ -118,7 +118,6 @@ bool LogRun::reopen() {
     }
     if (path_.isEmpty())
         return true; // standard output stays where it is
-    log_.close();
     if (!openFile(CsvLog::Mode::Append)) {
         stop();
         return false;
@@ -129,14 +128,18 @@ bool LogRun::reopen() {
 bool LogRun::openFile(CsvLog::Mode mode) {
     // The file is opened before the timer runs, so no row is ever due
     // without a file to take it.
+    const QString ends =
+        mode == CsvLog::Mode::Create ? tr("Logging did not start") : tr("Logging stopped");
     if (!log_.open(path_, mode)) {
-        error_ = tr("Logging did not start: the log file %1 could not be created (%2).")
-                     .arg(shown(path_), log_.errorString());
+        error_ = tr("%1: the log file %2 could not be %3 (%4).")
+                     .arg(ends, shown(path_),
+                          mode == CsvLog::Mode::Create ? tr("created") : tr("opened again"),
+                          log_.errorString());
         return false;
     }
     if (log_.size() == 0 && !log_.writeHeader()) {
-        error_ = tr("Logging did not start: the log file %1 could not be written (%2).")
-                     .arg(shown(path_), log_.errorString());
+        error_ = tr("%1: the log file %2 could not be written (%3).")
+                     .arg(ends, shown(path_), log_.errorString());
         log_.close();
         return false;
     }
@@ -153,24 +156,32 @@ void LogRun::writeRow() {
     if (!isRunning())
         return;
     if (!path_.isEmpty() && !log_.stillAtPath()) {
-        const int rows = log_.rows();
-        const QString kept =
-            rows == 0 ? tr("No row had been written to it yet.")
-            : rows == 1
-                ? tr("The 1 row written until then went with the old file: it is where the file "
-                     "was moved to, or gone if the file was deleted.")
-                : tr("The %1 rows written until then went with the old file: they are where it "
-                     "was moved to, or gone if it was deleted.")
-                      .arg(rows);
-        fail(tr("Logging stopped: %1 was removed or replaced during the run. %2")
-                 .arg(shown(path_), kept));
-        return;
+        if (!followPath_) {
+            fail(tr("Logging stopped: %1 was removed or replaced during the run. %2")
+                     .arg(shown(path_), rowsGone(log_.rows())));
+            return;
+        }
+        // Log rotation moved the file away: the rows go on at the path.
+        if (!openFile(CsvLog::Mode::Append)) {
+            fail(error_);
+            return;
+        }
     }
     const std::array<int16_t, 2> values = shownValues_();
     if (log_.writeRow(clock_(), values[0], values[1]))
         return;
     fail(tr("Logging stopped: writing to %1 failed (%2). %3")
              .arg(shown(path_), log_.errorString(), rowsKept(log_.rows())));
+}
+
+QString LogRun::rowsGone(int rows) {
+    return rows == 0 ? tr("No row had been written to it yet.")
+           : rows == 1
+               ? tr("The 1 row written until then went with the old file: it is where the file "
+                    "was moved to, or gone if the file was deleted.")
+               : tr("The %1 rows written until then went with the old file: they are where it "
+                    "was moved to, or gone if it was deleted.")
+                     .arg(rows);
 }
 
 QString LogRun::rowsKept(int rows) {

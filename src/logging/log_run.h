@@ -17,9 +17,10 @@ class QTimer;
 // due at start + k × interval, into a file that no other run writes at the
 // same time. The log panel and the run without a window both drive one.
 //
-// A start that fails reports by its result, with the user's message in
-// errorMessage(). A run that ends by itself (a write failed, the file was
-// removed or replaced) stops first and then emits failed() with the message.
+// A start or reopen that fails reports by its result, with the user's
+// message in errorMessage(). A run that ends by itself (a write failed, the
+// file was removed or replaced) stops first and then emits failed() with the
+// message.
 class LogRun : public QObject {
     Q_OBJECT
   public:
@@ -55,6 +56,12 @@ class LogRun : public QObject {
     // given back. Nothing when idle.
     void stop();
 
+    // For a run that log rotation looks after: when the path no longer names
+    // the open file (moved away, removed, or replaced by a new file), the
+    // next row goes to the path, as after reopen(), instead of the run
+    // ending with a message.
+    void setFollowPath(bool follow) { followPath_ = follow; }
+
     // A new interval; during a run the next row is one new interval away.
     void setInterval(int ms);
     int interval() const;
@@ -80,6 +87,7 @@ class LogRun : public QObject {
     bool openFile(CsvLog::Mode mode);
     void fail(const QString& message);
     static QString rowsKept(int rows);
+    static QString rowsGone(int rows);
 
     ShownValues shownValues_;
     Clock clock_ = &QDateTime::currentDateTime;
@@ -89,4 +97,5 @@ class LogRun : public QObject {
     QString path_;
     QString keptAs_;
     QString error_;
+    bool followPath_ = false;
 };

@@ -154,7 +154,10 @@ class TestLogging : public QObject {
         QCOMPARE(contents(folder.filePath("KelvanoLog-2026-12-04_230509-2.csv")),
                  header + "12/5/2026,7:48:47 AM,10, 50 \r\n");
         log.Option2->click();
-        log.Option1->click(); // a file with the header only is no run worth keeping
+        log.Option1->click(); // a file with the header only, or empty, is no run worth keeping
+        log.Option2->click();
+        write(path(), "");
+        log.Option1->click();
         QCOMPARE(files(folder.path()).size(), 3 + 1);
     }
 
@@ -306,22 +309,47 @@ class TestLogging : public QObject {
             QCOMPARE(contents(path()), QByteArray("another file"));
     }
 
-    // Reopening (log rotation) appends at the path: into a new file after a header, or after the
-    // rows already there; standard output gets the header first.
-    void reopenAndStandardOutput() {
+    // Log rotation: reopen() appends at the path, into a new file after a header; a run that
+    // follows its path does so by itself; a run that cannot go on has stopped when it says so.
+    void rotation() {
         LogRun run([] { return std::array<int16_t, 2>{50, 50}; });
         run.setClock([] { return morning; });
+        bool stoppedFirst = false;
+        connect(&run, &LogRun::failed, [&] { stoppedFirst = !run.timer()->isActive(); });
+        const QString rotated = folder.filePath("rotated.csv");
         QVERIFY(run.start(path()));
         run.writeRow();
         QVERIFY(run.reopen());
         run.writeRow();
-        QVERIFY(QFile::rename(path(), folder.filePath("rotated.csv")));
+        QVERIFY(QFile::rename(path(), rotated));
         QVERIFY(run.reopen());
         run.writeRow();
-        QCOMPARE(contents(folder.filePath("rotated.csv")), header + row + row);
+        QCOMPARE(contents(rotated), header + row + row);
+        QCOMPARE(contents(path()), header + row);
+
+        run.setFollowPath(true);
+        QVERIFY(QFile::remove(rotated) && QFile::rename(path(), rotated));
+        run.writeRow();
+        QCOMPARE(contents(rotated), header + row);
         QCOMPARE(contents(path()), header + row);
         QVERIFY(run.isRunning() && run.timer()->isActive());
 
+        QVERIFY(QFile::remove(path()) && QDir().mkdir(path()));
+        QVERIFY(!run.reopen());
+        QCOMPARE(run.errorMessage(), "Logging stopped: the log file " + path() +
+                                         " could not be opened again (Is a directory).");
+        QVERIFY(!run.isRunning() && !run.timer()->isActive());
+        QVERIFY(QDir().rmdir(path()) && run.start(path()));
+        QVERIFY(QFile::remove(path()) && QDir().mkdir(path()));
+        run.writeRow();
+        QVERIFY(stoppedFirst && !run.isRunning());
+        QVERIFY(QDir().rmdir(path()));
+    }
+
+    // Standard output gets the header first; one that takes nothing ends the start.
+    void standardOutput() {
+        LogRun run([] { return std::array<int16_t, 2>{50, 50}; });
+        run.setClock([] { return morning; });
         const int out = dup(STDOUT_FILENO);
         QFile captured(folder.filePath("out"));
         QVERIFY(captured.open(QIODevice::WriteOnly));
@@ -329,9 +357,15 @@ class TestLogging : public QObject {
         const bool started = run.startOnStandardOutput();
         run.writeRow();
         run.stop();
+        QFile full("/dev/full");
+        QVERIFY(full.open(QIODevice::WriteOnly));
+        dup2(full.handle(), STDOUT_FILENO);
+        const bool startedOnFull = run.startOnStandardOutput();
         dup2(out, STDOUT_FILENO);
-        QVERIFY(started);
+        QVERIFY(started && !startedOnFull);
         QCOMPARE(contents(captured.fileName()), header + row);
+        QCOMPARE(run.errorMessage(), "Logging did not start: standard output could not be written "
+                                     "(No space left on device).");
         QCOMPARE(LogRun::intervalMs(-1), 1000);
         QCOMPARE(LogRun::intervalMs(6), 60000);
     }
