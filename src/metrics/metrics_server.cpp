@@ -115,8 +115,8 @@ class BoundedTcpServer : public QTcpServer {
         }
         open_.append(socket);
         socket->setReadBufferSize(limits_.maxRequestBytes);
-        // The HTTP server disconnects every signal of a socket whose request it
-        // cannot parse and leaves it open; the timer, not a socket signal, ends it.
+        // Qt's HTTP server closes a connection whose bytes are no HTTP, but waits
+        // for the rest of an unfinished request without end: this ends it.
         auto* deadline = new QTimer(socket);
         deadline->setSingleShot(true);
         deadline->callOnTimeout(socket, [socket] {
