@@ -61,7 +61,7 @@ SettingsModel::SettingsModel() {
         Sensor& sensor = at(s);
         sensor.profileText = QStringLiteral("Select Sensor %1").arg(s);
         for (int n = 1; n <= 3; ++n)
-            sensor.names[n - 1] = QStringLiteral("Sensor %1-%2").arg(s).arg(n);
+            sensor.names.at(n - 1) = QStringLiteral("Sensor %1-%2").arg(s).arg(n);
         sensor.entries = sensor.names;
         sensor.coefficients = initialCoefficients(s);
     }

@@ -62,8 +62,9 @@ class SettingsModel {
     ChannelInput channelInput(int sensor) const;
     int intervalPosition() const { return interval_; }
 
-    const Sensor& sensor(int s) const { return sensors_[s - 1]; }
-    ChannelSettings& codes(int s) { return sensors_[s - 1].codes; }
+    // s is 1 or 2; any other number is a fault of the caller, which throws.
+    const Sensor& sensor(int s) const { return sensors_.at(s - 1); }
+    ChannelSettings& codes(int s) { return sensors_.at(s - 1).codes; }
 
     // A profile chosen from the list, even the one already selected: its code, and its stored name
     // and coefficients where they are stored.
@@ -86,7 +87,7 @@ class SettingsModel {
     void setIntervalPosition(int position) { interval_ = position; }
 
   private:
-    Sensor& at(int s) { return sensors_[s - 1]; }
+    Sensor& at(int s) { return sensors_.at(s - 1); }
     void loadProfile(int s, int n, const StoredSettings& stored);
 
     std::array<Sensor, 2> sensors_;
