@@ -229,6 +229,8 @@ class TestSettingsFlows : public QObject {
         w->setupPanel()->btnSave->click();
         QCOMPARE(stored({"cboThermList1", "A1-1_value", "A1-3_value"}),
                  "cboThermList1=2; A1-1_value=-; A1-3_value=13e-4");
+        QCOMPARE(describe(*w, 1), "2|Sensor 1-1|Sensor 1-1,Sensor 1-2,Sensor 1-3|"
+                                  "13e-4 0.000256377 0.000000230|-1|-F|10 0 F"); // as saved
     }
 
     // The settings file is read once per start-up, refresh, profile choice, save and delete.
