@@ -316,6 +316,7 @@ class TestSettingsFlows : public QObject {
         if (!fault.isEmpty()) {
             QCOMPARE(Dialogs::boxesShown(), boxes + 1);
             QCOMPARE(Dialogs::lastBox().icon, QMessageBox::Warning);
+            QCOMPARE(Dialogs::lastBox().title, "Kelvano");
             QCOMPARE(Dialogs::lastBox().text.section(u'\n', 0, 0),
                      "The settings could not be saved to " + file + ": " +
                          Dialogs::lastBox().text.section(": ", 1).section(u'\n', 0, 0));
@@ -338,6 +339,10 @@ class TestSettingsFlows : public QObject {
             });
             p.btnDelete->click();
             QCOMPARE(bytes(), answer == QMessageBox::No ? kept : bytes());
+            if (answer == QMessageBox::No) // the question, with the exclamation icon
+                QCOMPARE(Dialogs::lastBox().text + QString::number(Dialogs::lastBox().icon),
+                         "Are you sure you want to delete ALL Kelvano settings?" +
+                             QString::number(QMessageBox::Warning));
         }
         QCOMPARE(describe(*w, 1) + describe(*w, 2), saved);
         if (unreadable) {
