@@ -111,8 +111,10 @@ AlarmDialog::AlarmDialog(AlarmMonitor* monitor, QWidget* parent)
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(btnTest, &QPushButton::clicked, this,
-            [this] { monitor_->test(command.field->text()); });
+    connect(btnTest, &QPushButton::clicked, this, [this] {
+        if (checkCommand())
+            monitor_->test(command.field->text());
+    });
     connect(btnOK, &QPushButton::clicked, this, &AlarmDialog::ok);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     fill();
@@ -178,6 +180,12 @@ void AlarmDialog::showError(const Row& row, const QString& message) {
     row.field->setAccessibleDescription(message);
 }
 
+bool AlarmDialog::checkCommand() {
+    const bool closed = splitShellWords(command.field->text()).has_value();
+    showError(command, closed ? QString() : tr("A quote is not closed"));
+    return closed;
+}
+
 void AlarmDialog::ok() {
     AlarmSettings settings = monitor_->settings();
     bool wrong = false;
@@ -194,8 +202,7 @@ void AlarmDialog::ok() {
         wrong = wrong || errors.any();
     }
     settings.command = command.field->text().trimmed();
-    const bool closed = splitShellWords(settings.command).has_value();
-    showError(command, closed ? QString() : tr("A quote is not closed"));
+    const bool closed = checkCommand();
     lblMessage->hide();
     if (wrong || !closed)
         return;

@@ -54,6 +54,7 @@ class AlarmDialog : public QDialog {
   private:
     void fill();
     void ok();
+    bool checkCommand();
     void showError(const Row& row, const QString& message);
     void showUnits();
 

@@ -64,7 +64,7 @@ class TestAlarmDialog : public QObject {
     void initTestCase() { qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit()); }
     void init() { cl_Kelvano().DeleteSetting(SettingsKeys::section()); }
 
-    // The dialog's captions, each field known to screen readers by its caption.
+    // The dialog's captions, each field known to screen readers by its caption; its Test button.
     void captions() {
         auto w = loadedWindow();
         AlarmDialog* d = openDialog(w.get());
@@ -81,6 +81,18 @@ class TestAlarmDialog : public QObject {
         captions << d->command.caption->property("text").toString() << d->btnTest->text()
                  << d->btnOK->text() << d->btnCancel->text();
         QCOMPARE(d->command.field->accessibleName(), QStringLiteral("Command"));
+
+        // Test fires a test event, once the command can be split.
+        int tests = 0;
+        connect(&w->alarms()->monitor(), &AlarmMonitor::alarmEvent, this,
+                [&](const AlarmEvent& e) { tests += e.kind == AlarmEvent::Test; });
+        d->command.field->setText(QStringLiteral("notify 'x"));
+        d->btnTest->click();
+        QCOMPARE(tests, 0);
+        QCOMPARE(shownErrors(d), QStringLiteral("errCommand: A quote is not closed"));
+        d->command.field->clear();
+        d->btnTest->click();
+        QCOMPARE(tests, 1);
         QCOMPARE(captions.join(u','),
                  QStringLiteral("Sensor 1,High limit,Low limit,Hysteresis,Hold (seconds),Sensor 2,"
                                 "High limit,Low limit,Hysteresis,Hold (seconds),Command,Test,OK,"
