@@ -55,23 +55,19 @@ void DesktopNotifier::notify(const QString& summary, const QString& body, bool c
     // Replacing no earlier notification (id 0); the service's own display time.
     call << QStringLiteral("Kelvano") << uint(0) << appId << summary << body << QStringList()
          << hints << int(-1);
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, timeoutMs_), this);
+    // A service that does not answer in 10 s counts as none; nothing waits for it meanwhile.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 10000), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, watcher, summary, body, critical] {
                 watcher->deleteLater();
-                if (watcher->isError()) {
+                if (watcher->isError())
                     fallBack(summary, body, critical);
-                    return;
-                }
-                Q_EMIT delivered(true);
             });
 }
 
 void DesktopNotifier::fallBack(const QString& summary, const QString& body, bool critical) {
-    if (fallback_ && fallback_(summary, body, critical)) {
-        Q_EMIT delivered(false);
+    if (fallback_ && fallback_(summary, body, critical))
         return;
-    }
     if (lastResort_) {
         const QString text = line(QDateTime::currentMSecsSinceEpoch(), summary, body);
         if (output_) {
@@ -81,5 +77,4 @@ void DesktopNotifier::fallBack(const QString& summary, const QString& body, bool
             std::fflush(stderr);
         }
     }
-    Q_EMIT delivered(false);
 }

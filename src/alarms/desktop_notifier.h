@@ -29,18 +29,12 @@ class DesktopNotifier : public QObject {
     // in the environment, or at its usual place in the runtime folder); none
     // is started for the notification.
     void setExistingBusOnly(bool only) { existingBusOnly_ = only; }
-    // Milliseconds to wait for the service's answer (in the background).
-    void setTimeout(int ms) { timeoutMs_ = ms; }
 
     void notify(const QString& summary, const QString& body, bool critical);
 
     // A message as one line of standard error: the local time in ISO 8601
     // with its offset from UTC, the summary, the body.
     static QString line(qint64 wallMs, const QString& summary, const QString& body);
-
-  Q_SIGNALS:
-    // A notification was shown by the service (true) or went elsewhere (false).
-    void delivered(bool byService);
 
   private:
     void fallBack(const QString& summary, const QString& body, bool critical);
@@ -49,5 +43,4 @@ class DesktopNotifier : public QObject {
     bool lastResort_ = true;
     bool existingBusOnly_ = false;
     Output output_;
-    int timeoutMs_ = 10000;
 };
