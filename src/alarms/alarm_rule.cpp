@@ -26,11 +26,6 @@ double rounded(double value) {
     return parseNumber(numberText(value)).value_or(value);
 }
 
-bool AlarmLimits::operator==(const AlarmLimits& o) const {
-    return highOn == o.highOn && high == o.high && lowOn == o.lowOn && low == o.low &&
-           hysteresis == o.hysteresis && holdSeconds == o.holdSeconds;
-}
-
 double convertTemperature(double value, UnitCode from, UnitCode to) {
     return from == to ? value : rounded(fromCelsius(toCelsius(value, from), to));
 }

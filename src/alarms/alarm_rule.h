@@ -17,8 +17,6 @@ struct AlarmLimits {
     int holdSeconds = 0;     // how long a reading stays past a limit before the alarm starts
 
     bool anyOn() const { return highOn || lowOn; }
-    bool operator==(const AlarmLimits& o) const;
-    bool operator!=(const AlarmLimits& o) const { return !(*this == o); }
 };
 
 // A sensor's unit code, 'C' or 'F'.
