@@ -66,6 +66,8 @@ bool HeadlessRun::start() {
     // Sampling runs first, so that a row due at the same moment as a tick
     // comes after it, as in the window, where sampling starts before "log it".
     sampling_->start();
+    // Log rotation moves the file and then sends SIGHUP; a row due in between goes to the path.
+    log_.setFollowPath(true);
     log_.setInterval(options_.intervalSeconds ? *options_.intervalSeconds * 1000
                                               : LogRun::intervalMs(settings_.intervalPosition()));
     const bool logging =
