@@ -1,0 +1,329 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The history: reading logs of every kind the log writes (and some it does not), following a
+// log as it grows, and the window that shows, measures and exports a log.
+
+#include "history/history_window.h"
+#include "history/log_reader.h"
+#include "history/plot.h"
+#include "logging/csv_log.h"
+#include "widgets/message_box.h"
+
+#include <QSvgRenderer>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <ctime>
+
+namespace {
+const QByteArray header = "Date,Time,Sensor1,Sensor2,\r\n";
+
+const QDateTime midnight(QDate(2026, 12, 5), QTime(0, 0));
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+// The rows of a log written under US settings a second apart from midnight: sensor 1 counts 0
+// to 99 over and over, sensor 2 0 to -6.
+QList<QByteArray> logRows(int first, int count) {
+    const QLocale us(QLocale::English, QLocale::UnitedStates);
+    const QString timeFormat = CsvLog::withoutTimeZone(us.timeFormat(QLocale::LongFormat));
+    QList<QByteArray> rows;
+    for (int i = first; i < first + count; ++i) {
+        const QDateTime when = midnight.addSecs(i);
+        rows << CsvLog::rowText(us.toString(when.date(), QLocale::ShortFormat),
+                                us.toString(when.time(), timeFormat), qint16(i % 100),
+                                qint16(-(i % 7)));
+    }
+    return rows;
+}
+
+// Ranges equal, or within a tolerance (a pixel's worth of time, say).
+void sameRange(const QCPRange& actual, const QCPRange& expected, double tolerance = 0) {
+    if (tolerance == 0) {
+        QCOMPARE(actual.lower, expected.lower);
+        QCOMPARE(actual.upper, expected.upper);
+    } else {
+        QVERIFY(qAbs(actual.lower - expected.lower) <= tolerance);
+        QVERIFY(qAbs(actual.upper - expected.upper) <= tolerance);
+    }
+}
+
+QString localText(double seconds) {
+    return QDateTime::fromMSecsSinceEpoch(qint64(seconds * 1000))
+        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+} // namespace
+
+class TestHistory : public QObject {
+    Q_OBJECT
+    QTemporaryDir folder;
+    QString path(const char* name = "KelvanoLog.csv") const {
+        return folder.filePath(QLatin1String(name));
+    }
+    void write(const QByteArray& bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly) {
+        QFile file(path());
+        QVERIFY(file.open(mode));
+        file.write(bytes);
+    }
+    QString message(const LogReader& reader) const {
+        return reader.message().replace(QDir::toNativeSeparators(path()), QStringLiteral("FILE"));
+    }
+
+  private Q_SLOTS:
+    void initTestCase() {
+        // A zone with summer time, so that the end of it can be read.
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+    }
+    void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+    // Every locale's date and time texts read back as the moment they were written from.
+    void everyLocalesTextsReadBack() {
+        const QDate date(2026, 12, 5);
+        for (const RowTimeFormat& format : RowTimeFormat::candidates(QLocale())) {
+            const QString what = format.locale().name() + QLatin1Char(' ') + format.dateFormat() +
+                                 QLatin1Char(' ') + format.timeFormat();
+            QVERIFY2(format.date(format.dateText(date)) == date, qPrintable(what));
+            for (const QTime time : {QTime(0, 0, 7), QTime(12, 30), QTime(19, 48, 47)}) {
+                const QByteArray text = format.timeText(time).toUtf8();
+                QVERIFY2(format.msecsOfDay(text.constData(), int(text.size())) ==
+                             time.msecsSinceStartOfDay(),
+                         qPrintable(what + QLatin1Char(' ') + QString::fromUtf8(text)));
+            }
+        }
+    }
+
+    // What a file holds, read under the user's locale: rows read and skipped, the message, the
+    // first row's time and the time from the first row to the last.
+    void reading_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("skipped");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<int>("span"); // seconds
+        const QByteArray us = "12/5/26,7:48:47 AM,72, 70 \r\n12/5/26,7:48:48 AM,72,-7 \r\n";
+        const QByteArray german = "05.12.2026,23:59:59,21, 8 \n06.12.2026,00:00:00,21, 8 \n";
+        const QString sensor2 = "sensor 2 \"seventy \" is not a whole number from -32768 to 32767";
+
+        QTest::newRow("US, CR LF") << header + us << "en_US" << 2 << 0 << ""
+                                   << "2026-12-05 07:48:47" << 1;
+        QTest::newRow("German, LF, four-digit year, the header's fifth item")
+            << "Date,Time,Sensor1,Sensor2,True\n" + german << "de_DE" << 2 << 0 << ""
+            << "2026-12-05 23:59:59" << 1;
+        QTest::newRow("German, read under US settings")
+            << header + german << "en_US" << 2 << 0 << ""
+            << "2026-12-05 23:59:59" << 1;
+        QTest::newRow("US, read under German settings") << header + us << "de_DE" << 2 << 0 << ""
+                                                        << "2026-12-05 07:48:47" << 1;
+        QTest::newRow("quoted time that holds a comma")
+            << header + "5.12.26,\"19:48:47,\",21, 8 \r\n5.12.26,\"19:49:47,\",21, 8 \r\n"
+            << "en_US" << 2 << 0 << ""
+            << "2026-12-05 19:48:47" << 60;
+        QTest::newRow("a cut-off last row, silently") << header + us + "12/5/26,7:48:4"
+                                                      << "en_US" << 2 << 0 << ""
+                                                      << "2026-12-05 07:48:47" << 1;
+        QTest::newRow("a whole last row without its line end")
+            << header + us + "12/5/26,7:48:50 AM,1, 2 "
+            << "en_US" << 3 << 0 << ""
+            << "2026-12-05 07:48:47" << 3;
+        QTest::newRow("a bad row in the middle")
+            << header + "12/5/26,7:48:46 AM,72,seventy \r\n" + us << "en_US" << 2 << 1
+            << "1 row could not be read (line 2: " + sensor2 + ")."
+            << "2026-12-05 07:48:47" << 1;
+        QTest::newRow("bad rows and a cut-off last one")
+            << header + us + "12/5/26,7:48:49 AM,72\r\n12/5/26,7:48:50 AM,72,seventy \r\n12/5"
+            << "en_US" << 2 << 3
+            << "3 rows could not be read (first at line 4: it has 3 fields instead of 4)."
+            << "2026-12-05 07:48:47" << 1;
+        QTest::newRow("a line longer than any row")
+            << header + QByteArray(300, 'x') + "\r\n" + us << "en_US" << 2 << 1
+            << "1 row could not be read (line 2: it is longer than 256 characters)."
+            << "2026-12-05 07:48:47" << 1;
+        QTest::newRow("the end of summer time: 2:59:59, then 2:00:00 again")
+            << header + "25.10.26,02:59:59,1, 1 \n25.10.26,02:00:00,2, 2 \n"
+            << "de_DE" << 2 << 0 << ""
+            << "2026-10-25 02:59:59" << 1;
+        QTest::newRow("dates of no locale: placed by order, the times' step apart")
+            << header + "day 1,12:00:00,20, 5 \nday 1,12:00:05,20, 5 \nday 1,12:00:10,20, 5 \n"
+            << "en_US" << 3 << 0
+            << "The dates and times of the rows could not be read: the rows are placed in their "
+               "order, 5 s apart, the last at the time the file was last changed."
+            << "2027-01-01 00:59:50" << 10;
+        QTest::newRow("not a log") << QByteArray("Name,Value\r\nx,1\r\n") << "en_US" << 0 << 0
+                                   << "FILE is not a Kelvano log: its first line is not "
+                                      "\"Date,Time,Sensor1,Sensor2,\"."
+                                   << "" << 0;
+        QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << "en_US" << 0
+                                << 0
+                                << "FILE is not a Kelvano log: its first line is not "
+                                   "\"Date,Time,Sensor1,Sensor2,\"."
+                                << "" << 0;
+        QTest::newRow("binary after the header")
+            << header + QByteArray("\x01\xff\0,\x02\n\x7f\x80", 8) + "\n"
+            << "en_US" << 0 << 2
+            << "2 rows could not be read (first at line 2: it has 2 fields instead of 4)."
+            << "" << 0;
+        QTest::newRow("empty") << QByteArray() << "en_US" << 0 << 0 << "FILE is empty."
+                               << "" << 0;
+        QTest::newRow("header only") << header << "en_US" << 0 << 0 << "FILE holds no rows yet."
+                                     << "" << 0;
+    }
+    void reading() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, locale);
+        QFETCH(int, rows);
+        write(text);
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::Append));
+        file.setFileTime(QDateTime(QDate(2027, 1, 1), QTime(1, 0)),
+                         QFileDevice::FileModificationTime);
+        file.close();
+        LogReader reader(path(), QLocale(locale));
+        LogRows read;
+        reader.readMore(read);
+        QCOMPARE(read.size(), rows);
+        QTEST(int(reader.rowsSkipped()), "skipped");
+        QTEST(message(reader), "message");
+        if (rows) {
+            QTEST(localText(read.times.first()), "first");
+            QTEST(int(read.times.last() - read.times.first()), "span");
+        }
+    }
+
+    // A log being written: a row cut off at the end waits for its end; a new run starts anew.
+    void readingWhatIsAdded() {
+        const QByteArray row = "12/5/26,7:48:47 AM,72, 70 \r\n";
+        write(header + row + "12/5/26,7:48:48 AM,7");
+        LogReader reader(path());
+        LogRows rows;
+        QCOMPARE(reader.readMore(rows), LogReader::Status::Rows);
+        QCOMPARE(rows.size(), 1);
+        write("1, 70 \r\n12/5/26,7:48:49 AM,x, 70 \r\n", QIODevice::Append);
+        reader.readMore(rows);
+        QCOMPARE(rows.sensor1, QList<qint16>({72, 71}));
+        QCOMPARE(message(reader), "1 row could not be read (line 4: sensor 1 \"x\" is not a whole "
+                                  "number from -32768 to 32767).");
+        write(header);
+        QCOMPARE(reader.readMore(rows), LogReader::Status::Replaced);
+    }
+
+    // Rows whose dates and times no locale writes are placed by their order, the step asked for.
+    void unreadableTimesAskForAStep() {
+        write(header + "day 1,noon,20, 5 \nday 1,later,21, 5 \n");
+        LogReader reader(path());
+        LogRows rows;
+        QCOMPARE(reader.readMore(rows), LogReader::Status::NeedsStep);
+        QCOMPARE(message(reader), "The dates and times in FILE could not be read.");
+        reader.setOrderStep(60000);
+        QCOMPARE(reader.readMore(rows), LogReader::Status::Rows);
+        QCOMPARE(rows.times.last() - rows.times.first(), 60.0);
+    }
+
+    // A generated log: its time range, the values in a zoomed view, the crosshair, and the view
+    // exported as pictures of its size and as the log's own rows.
+    void windowShowsMeasuresAndExports() {
+        const QList<QByteArray> rows = logRows(0, 3 * 3600);
+        write(header + rows.join());
+        HistoryWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.openFile(path());
+        QTRY_COMPARE(w.rows().size(), rows.size());
+        QCOMPARE(w.windowTitle(), QString("Kelvano history — KelvanoLog.csv"));
+        QCOMPARE(w.lblRun->text(), "10,800 rows from 12/5/26 12:00:00 AM to 12/5/26 2:59:59 AM");
+        QCOMPARE(w.lblMessage->text(), "");
+
+        const double t0 = midnight.toSecsSinceEpoch();
+        w.showRange(t0 + 100, t0 + 199);
+        QCOMPARE(w.lblStats1->text(), "Sensor 1 in view: min 0, mean 49.5, max 99");
+        QCOMPARE(w.lblStats2->text(), "Sensor 2 in view: min -6, mean -3.0, max 0");
+        const int y = w.plot->axisRect()->center().y();
+        QTest::mouseMove(w.plot, QPoint(int(w.plot->xAxis->coordToPixel(t0 + 150.2)), y));
+        QCOMPARE(w.crosshairText(), "12/5/26 12:02:30 AM\nSensor 1: 50\nSensor 2: -3");
+
+        const QString png = path("view.png"), svg = path("view.svg"), csv = path("slice.csv");
+        QVERIFY(w.exportPng(png));
+        QCOMPARE(QImage(png).size(), w.plot->size());
+        QVERIFY(w.exportSvg(svg));
+        QSvgRenderer picture(svg);
+        QVERIFY(picture.isValid());
+        QCOMPARE(picture.viewBox(), w.plot->rect());
+        QVERIFY(w.exportCsv(csv));
+        QCOMPARE(contents(csv), header + rows.mid(100, 100).join());
+        LogReader reader(csv);
+        LogRows back;
+        reader.readMore(back);
+        QCOMPARE(back.times, w.rows().times.mid(100, 100));
+        QCOMPARE(back.sensor2, w.rows().sensor2.mid(100, 100));
+
+        // Never over the log itself.
+        Dialogs::setNextAnswer(QMessageBox::Ok);
+        QVERIFY(!w.exportCsv(path()));
+        QCOMPARE(Dialogs::lastBox().text,
+                 QDir::toNativeSeparators(path()) + " was not written: it is the log shown.");
+        QCOMPARE(contents(path()), header + rows.join());
+    }
+
+    // The wheel zooms about the mouse, dragging pans, a rubber band zooms to itself, and the
+    // buttons show the whole run, its last hour and its last day.
+    void zoomAndPan() {
+        write(header + logRows(0, 2 * 86400 / 60).join()); // a row a minute for two days
+        HistoryWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.openFile(path());
+        QTRY_VERIFY(!w.rows().isEmpty());
+        QCPAxis* x = w.plot->xAxis;
+        const double first = w.rows().times.first(), last = w.rows().times.last();
+        sameRange(x->range(), QCPRange(first, last));
+
+        const QPoint centre = w.plot->axisRect()->center();
+        const double atCentre = x->pixelToCoord(centre.x());
+        QWheelEvent wheel(centre, w.plot->mapToGlobal(centre), {}, {0, 120}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w.plot, &wheel);
+        QVERIFY(x->range().size() < (last - first) * 0.9);
+        QCOMPARE(x->pixelToCoord(centre.x()), atCentre);
+
+        const QCPRange zoomed = x->range();
+        const double step = x->pixelToCoord(centre.x()) - x->pixelToCoord(centre.x() - 100);
+        QTest::mousePress(w.plot, Qt::LeftButton, {}, centre);
+        QTest::mouseMove(w.plot, centre + QPoint(100, 0));
+        QTest::mouseRelease(w.plot, Qt::LeftButton, {}, centre + QPoint(100, 0));
+        sameRange(x->range(), {zoomed.lower - step, zoomed.upper - step});
+
+        const QPoint from = centre - QPoint(50, 20), to = centre + QPoint(50, 20);
+        const QCPRange band(x->pixelToCoord(from.x()), x->pixelToCoord(to.x()));
+        QTest::mousePress(w.plot, Qt::RightButton, {}, from);
+        QTest::mouseMove(w.plot, to);
+        QTest::mouseRelease(w.plot, Qt::RightButton, {}, to);
+        sameRange(x->range(), band, step / 100);
+
+        w.btnLastHour->click();
+        sameRange(x->range(), QCPRange(last - 3600, last));
+        w.btnLastDay->click();
+        sameRange(x->range(), QCPRange(last - 86400, last));
+        w.btnWholeRun->click();
+        sameRange(x->range(), QCPRange(first, last));
+    }
+
+    // The window follows its file: a log that does not exist yet, then its rows as they come.
+    void followsAGrowingLog() {
+        QFile::remove(path());
+        HistoryWindow w;
+        w.openFile(path());
+        QTRY_COMPARE(w.lblMessage->text(), QDir::toNativeSeparators(path()) + " does not exist.");
+        const QList<QByteArray> rows = logRows(0, 3);
+        write(header + rows[0]);
+        QTRY_COMPARE(w.rows().size(), 1);
+        write(rows[1] + rows[2], QIODevice::Append);
+        QTRY_COMPARE(w.rows().size(), 3);
+        QCOMPARE(w.lblRun->text(), "3 rows from 12/5/26 12:00:00 AM to 12/5/26 12:00:02 AM");
+    }
+};
+
+QTEST_MAIN(TestHistory)
+#include "test_history.moc"
