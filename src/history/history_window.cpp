@@ -30,14 +30,6 @@ constexpr double hour = 3600;
 constexpr double day = 24 * hour;
 constexpr double narrowest = 10; // seconds: the smallest view
 
-QVector<QCPGraphData> graphData(const LogRows& rows, int sensor) {
-    const QList<qint16>& values = rows.sensor(sensor);
-    QVector<QCPGraphData> data(rows.size());
-    for (qsizetype i = 0; i < rows.size(); ++i)
-        data[i] = QCPGraphData(rows.times[i], values[i]);
-    return data;
-}
-
 QPushButton* button(QWidget* parent, QBoxLayout* layout, const char* name, const QString& text) {
     auto* b = new QPushButton(text, parent);
     b->setObjectName(QLatin1String(name));
@@ -273,19 +265,14 @@ void HistoryWindow::finished(const LogRows& rows, bool fresh) {
 
 void HistoryWindow::setRows(const LogRows& rows) {
     rows_ = rows;
-    graph1_->data()->set(graphData(rows_, 1), true);
-    graph2_->data()->set(graphData(rows_, 2), true);
+    blocks_.clear();
+    blocks_.update(rows_);
     hideCrosshair();
-    if (rows_.isEmpty()) {
-        lblRun->setText(tr("No rows."));
+    runChanged();
+    if (rows_.isEmpty())
         viewChanged(plot->xAxis->range());
-        plot->replot();
-        return;
-    }
-    lblRun->setText(tr("%1 rows from %2 to %3")
-                        .arg(QLocale().toString(rows_.size()), timeText(rows_.times.first()),
-                             timeText(rows_.times.last())));
-    showWholeRun();
+    else
+        showWholeRun();
     plot->replot(QCustomPlot::rpImmediateRefresh);
 }
 
@@ -301,18 +288,11 @@ void HistoryWindow::addRows(const LogRows& rows) {
     const double oldFirst = rows_.times.first(), oldLast = rows_.times.last();
     const bool atEnd = view.upper >= oldLast;
     const bool whole = atEnd && view.lower <= oldFirst;
-    const bool inOrder = rows.times.first() >= oldLast;
+    if (rows.times.first() < oldLast)
+        blocks_.clear(); // the rows were sorted anew
     rows_.append(rows);
-    if (inOrder) {
-        graph1_->data()->add(graphData(rows, 1), true);
-        graph2_->data()->add(graphData(rows, 2), true);
-    } else {
-        graph1_->data()->set(graphData(rows_, 1), true);
-        graph2_->data()->set(graphData(rows_, 2), true);
-    }
-    lblRun->setText(tr("%1 rows from %2 to %3")
-                        .arg(QLocale().toString(rows_.size()), timeText(rows_.times.first()),
-                             timeText(rows_.times.last())));
+    blocks_.update(rows_);
+    runChanged();
     const double moved = rows_.times.last() - oldLast;
     if (whole)
         showWholeRun();
@@ -321,6 +301,14 @@ void HistoryWindow::addRows(const LogRows& rows) {
     else
         viewChanged(view);
     plot->replot();
+}
+
+void HistoryWindow::runChanged() {
+    lblRun->setText(rows_.isEmpty()
+                        ? tr("No rows.")
+                        : tr("%1 rows from %2 to %3")
+                              .arg(QLocale().toString(rows_.size()), timeText(rows_.times.first()),
+                                   timeText(rows_.times.last())));
 }
 
 void HistoryWindow::showWholeRun() {
@@ -355,8 +343,19 @@ void HistoryWindow::viewChanged(const QCPRange& range) {
         plot->xAxis->setRange(range.center(), narrowest, Qt::AlignCenter);
         return;
     }
+    // The plot gets a few rows a pixel, whatever the view: a week draws as fast as a minute.
+    QCPGraph* graphs[2] = {graph1_, graph2_};
+    for (int sensor = 1; sensor <= 2; ++sensor) {
+        const std::vector<qsizetype> drawn =
+            blocks_.rowsToDraw(rows_, sensor, range.lower, range.upper, plot->width());
+        QVector<QCPGraphData> data;
+        data.reserve(qsizetype(drawn.size()));
+        for (qsizetype row : drawn)
+            data.append(QCPGraphData(rows_.times[row], rows_.sensor(sensor)[row]));
+        graphs[sensor - 1]->data()->set(data, true);
+    }
     const auto inView = rows_.between(range.lower, range.upper);
-    const SensorStats stats[2] = {statsOf(rows_, 1, inView), statsOf(rows_, 2, inView)};
+    const SensorStats stats[2] = {blocks_.stats(rows_, 1, inView), blocks_.stats(rows_, 2, inView)};
     QLabel* labels[2] = {lblStats1, lblStats2};
     for (int i = 0; i < 2; ++i) {
         labels[i]->setText(stats[i].count ? tr("Sensor %1 in view: min %2, mean %3, max %4")
@@ -381,7 +380,9 @@ void HistoryWindow::viewChanged(const QCPRange& range) {
         format = date;
     else
         format += QLatin1Char('\n') + date;
-    plot->xAxis->ticker().staticCast<QCPAxisTickerDateTime>()->setDateTimeFormat(format);
+    const auto ticker = plot->xAxis->ticker().staticCast<QCPAxisTickerDateTime>();
+    if (ticker->dateTimeFormat() != format)
+        ticker->setDateTimeFormat(format);
 }
 
 QString HistoryWindow::timeText(double seconds) const {
@@ -409,11 +410,8 @@ void HistoryWindow::pointAt(const QPoint& position) {
     const double value = plot->yAxis->pixelToCoord(position.y());
     crossY_->point1->setCoords(0, value);
     crossY_->point2->setCoords(1, value);
-    // Set here, once the graphs hold rows: a tracer on an empty graph complains.
-    tracer1_->setGraph(graph1_);
-    tracer2_->setGraph(graph2_);
-    tracer1_->setGraphKey(at);
-    tracer2_->setGraphKey(at);
+    tracer1_->position->setCoords(at, rows_.sensor1[i]);
+    tracer2_->position->setCoords(at, rows_.sensor2[i]);
     crossText_->setText(tr("%1\nSensor 1: %2\nSensor 2: %3")
                             .arg(timeText(at))
                             .arg(rows_.sensor1[i])
@@ -463,6 +461,9 @@ bool HistoryWindow::eventFilter(QObject* watched, QEvent* event) {
         }
         case QEvent::Leave:
             hideCrosshair();
+            break;
+        case QEvent::Resize:
+            viewChanged(plot->xAxis->range()); // as many rows as the new width needs
             break;
         default:
             break;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "history/log_loader.h"
+#include "history/row_blocks.h"
 
 #include <QWidget>
 #include <functional>
@@ -84,6 +85,7 @@ class HistoryWindow : public QWidget {
     void setRows(const LogRows& rows);
     void addRows(const LogRows& rows);
     void viewChanged(const QCPRange& range);
+    void runChanged();
     void hideCrosshair();
     void showProgress();
     void askForFile();
@@ -94,6 +96,7 @@ class HistoryWindow : public QWidget {
 
     LogLoader loader_;
     LogRows rows_;
+    RowBlocks blocks_;
     RowTimeFormat format_; // the open log's, for the rows a CSV export writes
     QString problem_;      // the open log's message
     std::function<int()> askStep_;

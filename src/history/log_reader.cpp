@@ -149,23 +149,6 @@ void LogRows::sort() {
     *this = std::move(sorted);
 }
 
-SensorStats statsOf(const LogRows& rows, int sensor, std::pair<qsizetype, qsizetype> range) {
-    SensorStats stats;
-    const QList<qint16>& values = rows.sensor(sensor);
-    qint64 sum = 0;
-    for (qsizetype i = range.first; i < range.second; ++i) {
-        const int value = values[i];
-        if (stats.count == 0 || value < stats.min)
-            stats.min = value;
-        if (stats.count == 0 || value > stats.max)
-            stats.max = value;
-        sum += value;
-        ++stats.count;
-    }
-    stats.mean = stats.count ? double(sum) / double(stats.count) : 0.0;
-    return stats;
-}
-
 // --- LogReader ---
 
 LogReader::LogReader(const QString& path, const QLocale& locale) : path_(path), locale_(locale) {}
@@ -465,13 +448,27 @@ void LogReader::readLine(const char* line, int size, LogRows& rows) {
         skip(lineNumber_, reason);
 }
 
+void LogReader::reserve(LogRows& rows, QFile& file, qint64 size) const {
+    // Room for as many rows as lines of the length of the first; a week of
+    // rows grown a piece at a time would be copied over and over.
+    file.seek(offset_);
+    const qsizetype line = file.read(maxLineLength + 1).indexOf('\n') + 1;
+    if (line <= 0)
+        return;
+    const qsizetype expected =
+        rows.size() + qMin<qint64>(maxRows, (size - offset_) / line + 16) * 11 / 10;
+    rows.times.reserve(expected);
+    rows.sensor1.reserve(expected);
+    rows.sensor2.reserve(expected);
+}
+
 LogReader::Status LogReader::readMore(LogRows& rows, const Progress& progress) {
     if (limitReached_)
         return status_ = Status::Rows;
     QFile file(path_);
     if (!file.exists())
         return status_ = Status::Missing;
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         error_ = file.errorString();
         return status_ = Status::Unreadable;
     }
@@ -494,24 +491,28 @@ LogReader::Status LogReader::readMore(LogRows& rows, const Progress& progress) {
     cutLine_ = 0;
     const qsizetype firstNew = rows.size();
     const qint64 start = offset_;
+    reserve(rows, file, size);
     file.seek(offset_);
-    QByteArray carry;         // the start of a line whose end is in the next piece
-    qint64 carryAt = offset_; // where carry starts in the file
-    bool longLine = false;    // in a line longer than any row, dropped as it is read
+    // One buffer for the whole read: its first bytes are the start of a line
+    // whose end is in the next piece.
+    QByteArray buffer(chunkSize + maxLineLength + 1, Qt::Uninitialized);
+    qsizetype kept = 0;
+    qint64 keptAt = offset_; // where the kept bytes are in the file
+    bool longLine = false;   // in a line longer than any row, dropped as it is read
     bool stop = false;
-    while (!stop && carryAt + carry.size() < size) {
-        const QByteArray piece = file.read(qMin(chunkSize, size - carryAt - carry.size()));
-        if (piece.isEmpty())
+    while (!stop && keptAt + kept < size) {
+        const qint64 read = file.read(buffer.data() + kept, qMin(chunkSize, size - keptAt - kept));
+        if (read <= 0)
             break; // the file shrank while it was read
-        const QByteArray data = carry.isEmpty() ? piece : carry + piece;
-        const char* text = data.constData();
+        const char* text = buffer.constData();
+        const qsizetype length = kept + read;
         qsizetype lineStart = 0;
-        while (const void* found = std::memchr(text + lineStart, '\n', data.size() - lineStart)) {
+        while (const void* found = std::memchr(text + lineStart, '\n', length - lineStart)) {
             const qsizetype end = static_cast<const char*>(found) - text;
             if (std::exchange(lineEndDue_, false) && end - lineStart <= 1) {
                 // The line end of a whole last row read before.
                 lineStart = end + 1;
-                offset_ = carryAt + lineStart;
+                offset_ = keptAt + lineStart;
                 continue;
             }
             ++lineNumber_;
@@ -522,7 +523,7 @@ LogReader::Status LogReader::readMore(LogRows& rows, const Progress& progress) {
                 readLine(text + lineStart, int(end - lineStart), rows);
             }
             lineStart = end + 1;
-            offset_ = carryAt + lineStart;
+            offset_ = keptAt + lineStart;
             if (rowsRead_ >= maxRows) {
                 limitReached_ = true;
                 stop = true;
@@ -531,24 +532,25 @@ LogReader::Status LogReader::readMore(LogRows& rows, const Progress& progress) {
             if (rowsRead_ == 0 && skipped_ >= unusableAfter)
                 return status_ = Status::Unusable;
         }
-        carryAt += lineStart;
-        carry = data.mid(lineStart);
-        if (carry.size() > maxLineLength) {
+        keptAt += lineStart;
+        kept = length - lineStart;
+        if (kept > maxLineLength) {
             longLine = true;
-            carryAt += carry.size();
-            carry.clear();
+            keptAt += kept;
+            kept = 0;
         }
-        if (progress && !progress(carryAt + carry.size() - start, size - start))
+        std::memmove(buffer.data(), text + lineStart, kept);
+        if (progress && !progress(keptAt + kept - start, size - start))
             return status_ = Status::Cancelled;
     }
     if (!stop && longLine) {
         // A last line far too long for a row: bad, whether or not it is finished.
         skip(++lineNumber_, tr("it is longer than %1 characters").arg(maxLineLength));
         offset_ = size;
-    } else if (!stop && !carry.isEmpty()) {
+    } else if (!stop && kept > 0) {
         // The last line has no line end: a row still being written, unless it
         // is whole (sensor 2's value is followed by a space).
-        QByteArray last = carry;
+        QByteArray last(buffer.constData(), kept);
         if (last.endsWith('\r'))
             last.chop(1);
         QString reason;

@@ -32,14 +32,6 @@ struct LogRows {
     void sort();
 };
 
-// The least, mean and greatest value of one sensor over some rows.
-struct SensorStats {
-    qsizetype count = 0;
-    int min = 0, max = 0;
-    double mean = 0;
-};
-SensorStats statsOf(const LogRows& rows, int sensor, std::pair<qsizetype, qsizetype> range);
-
 // Reads a log file as the log writes it: the header "Date,Time,Sensor1,Sensor2,"
 // (with or without a fifth item), then rows of date, time, sensor 1 and
 // sensor 2, lines ending in CR LF or LF, date and time quoted when they hold a
@@ -108,6 +100,7 @@ class LogReader {
     bool readHeader(QFile& file, qint64 size);
     Status chooseFormat(QFile& file, qint64 size);
     std::vector<Sample> samples(QFile& file, qint64 size) const;
+    void reserve(LogRows& rows, QFile& file, qint64 size) const;
     void readLine(const char* line, int size, LogRows& rows);
     bool readRow(const char* line, int size, LogRows& rows, QString* reason);
     void skip(qint64 line, const QString& reason);
