@@ -13,6 +13,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
@@ -20,6 +21,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <array>
 #include <cmath>
 
 namespace {
@@ -47,6 +49,62 @@ QLabel* label(QWidget* parent, QBoxLayout* layout, const char* name) {
 }
 
 } // namespace
+
+// The crosshair over the plot: a line through the row nearest to the mouse
+// and one at the mouse's height, a circle on each sensor's value, and a box
+// with the row's time and values beside the line.
+class HistoryCrosshair : public QWidget {
+  public:
+    explicit HistoryCrosshair(QCustomPlot* plot) : QWidget(plot), plot_(plot) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setGeometry(plot->rect());
+        hide();
+    }
+
+    void place(double time, int y, std::array<int, 2> values, const QString& text) {
+        time_ = time;
+        y_ = y;
+        values_ = values;
+        text_ = text;
+        show();
+        update();
+    }
+    QString text() const { return text_; }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QRect area = plot_->axisRect()->rect();
+        const int x = int(std::lround(plot_->xAxis->coordToPixel(time_)));
+        painter.setClipRect(area);
+        painter.setPen(QPen(QColor(0x60, 0x60, 0x60), 1, Qt::DashLine));
+        painter.drawLine(x, area.top(), x, area.bottom());
+        painter.drawLine(area.left(), y_, area.right(), y_);
+        const QColor colours[2] = {sensor1Colour, sensor2Colour};
+        for (int i = 0; i < 2; ++i) {
+            painter.setPen(QPen(colours[i], 1.5));
+            const double y = plot_->yAxis->coordToPixel(values_[i]);
+            painter.drawEllipse(QPointF(x, y), 3.5, 3.5);
+        }
+        // The box goes on the side of the line with more room.
+        QRect box = painter.fontMetrics().boundingRect(QRect(), Qt::AlignLeft, text_);
+        box.adjust(-5, -3, 5, 3);
+        const bool left = x > area.center().x();
+        box.moveTopLeft(QPoint(left ? x - 6 - box.width() : x + 6, area.top() + 6));
+        painter.setPen(QPen(QColor(0x60, 0x60, 0x60)));
+        painter.setBrush(QColor(255, 255, 255, 225));
+        painter.drawRect(box);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(box.adjusted(5, 3, -5, -3), Qt::AlignLeft, text_);
+    }
+
+  private:
+    QCustomPlot* plot_;
+    double time_ = 0;
+    int y_ = 0;
+    std::array<int, 2> values_{};
+    QString text_;
+};
 
 HistoryWindow::HistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("HistoryWindow"));
@@ -118,39 +176,9 @@ HistoryWindow::HistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(plot->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this,
             &HistoryWindow::viewChanged);
 
-    // The crosshair lives on a layer of its own, redrawn without the rows.
-    plot->addLayer(QStringLiteral("crosshair"), plot->layer(QStringLiteral("main")),
-                   QCustomPlot::limAbove);
-    QCPLayer* crosshair = plot->layer(QStringLiteral("crosshair"));
-    crosshair->setMode(QCPLayer::lmBuffered);
-    const QPen crossPen(QColor(0x60, 0x60, 0x60), 1, Qt::DashLine);
-    crossX_ = new QCPItemStraightLine(plot);
-    crossY_ = new QCPItemStraightLine(plot);
-    for (QCPItemStraightLine* line : {crossX_, crossY_})
-        line->setPen(crossPen);
-    tracer1_ = new QCPItemTracer(plot);
-    tracer2_ = new QCPItemTracer(plot);
-    tracer1_->setPen(QPen(sensor1Colour));
-    tracer2_->setPen(QPen(sensor2Colour));
-    for (QCPItemTracer* tracer : {tracer1_, tracer2_}) {
-        tracer->setInterpolating(false);
-        tracer->setStyle(QCPItemTracer::tsCircle);
-        tracer->setSize(7);
-    }
-    crossText_ = new QCPItemText(plot);
-    crossText_->position->setTypeX(QCPItemPosition::ptPlotCoords);
-    crossText_->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
-    crossText_->setTextAlignment(Qt::AlignLeft);
-    crossText_->setPadding(QMargins(4, 2, 4, 2));
-    crossText_->setBrush(QColor(255, 255, 255, 220));
-    crossText_->setPen(crossPen);
-    for (QCPAbstractItem* item : std::initializer_list<QCPAbstractItem*>{crossX_, crossY_, tracer1_,
-                                                                         tracer2_, crossText_}) {
-        item->setLayer(crosshair);
-        item->setSelectable(false);
-        item->setClipToAxisRect(item != crossText_);
-        item->setVisible(false);
-    }
+    // The crosshair is drawn over the plot by a widget of its own: moving it
+    // redraws no row.
+    crosshair_ = new HistoryCrosshair(plot);
     plot->setMouseTracking(true);
     plot->installEventFilter(this);
 
@@ -404,39 +432,19 @@ void HistoryWindow::pointAt(const QPoint& position) {
     qsizetype i = std::lower_bound(times.cbegin(), times.cend(), time) - times.cbegin();
     if (i == times.size() || (i > 0 && time - times[i - 1] < times[i] - time))
         --i;
-    const double at = times[i];
-    crossX_->point1->setCoords(at, 0);
-    crossX_->point2->setCoords(at, 1);
-    const double value = plot->yAxis->pixelToCoord(position.y());
-    crossY_->point1->setCoords(0, value);
-    crossY_->point2->setCoords(1, value);
-    tracer1_->position->setCoords(at, rows_.sensor1[i]);
-    tracer2_->position->setCoords(at, rows_.sensor2[i]);
-    crossText_->setText(tr("%1\nSensor 1: %2\nSensor 2: %3")
-                            .arg(timeText(at))
-                            .arg(rows_.sensor1[i])
-                            .arg(rows_.sensor2[i]));
-    // Beside the line, on the side with more room.
-    const bool left = position.x() > plot->axisRect()->center().x();
-    crossText_->position->setCoords(at, 0.02);
-    crossText_->setPositionAlignment(Qt::AlignTop | (left ? Qt::AlignRight : Qt::AlignLeft));
-    for (QCPAbstractItem* item :
-         std::initializer_list<QCPAbstractItem*>{crossX_, crossY_, tracer1_, tracer2_, crossText_})
-        item->setVisible(true);
-    plot->layer(QStringLiteral("crosshair"))->replot();
+    crosshair_->place(times[i], position.y(), {rows_.sensor1[i], rows_.sensor2[i]},
+                      tr("%1\nSensor 1: %2\nSensor 2: %3")
+                          .arg(timeText(times[i]))
+                          .arg(rows_.sensor1[i])
+                          .arg(rows_.sensor2[i]));
 }
 
 QString HistoryWindow::crosshairText() const {
-    return crossText_->visible() ? crossText_->text() : QString();
+    return crosshair_->isVisible() ? crosshair_->text() : QString();
 }
 
 void HistoryWindow::hideCrosshair() {
-    if (!crossText_->visible())
-        return;
-    for (QCPAbstractItem* item :
-         std::initializer_list<QCPAbstractItem*>{crossX_, crossY_, tracer1_, tracer2_, crossText_})
-        item->setVisible(false);
-    plot->layer(QStringLiteral("crosshair"))->replot();
+    crosshair_->hide();
 }
 
 bool HistoryWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -464,6 +472,7 @@ bool HistoryWindow::eventFilter(QObject* watched, QEvent* event) {
             break;
         case QEvent::Resize:
             viewChanged(plot->xAxis->range()); // as many rows as the new width needs
+            crosshair_->setGeometry(QRect(QPoint(), static_cast<QResizeEvent*>(event)->size()));
             break;
         default:
             break;

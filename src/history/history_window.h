@@ -7,10 +7,8 @@
 #include <QWidget>
 #include <functional>
 
+class HistoryCrosshair;
 class QCPGraph;
-class QCPItemStraightLine;
-class QCPItemText;
-class QCPItemTracer;
 class QCPRange;
 class QCustomPlot;
 class QLabel;
@@ -105,9 +103,5 @@ class HistoryWindow : public QWidget {
     int progressTicks_ = 0;
     QCPGraph* graph1_;
     QCPGraph* graph2_;
-    QCPItemStraightLine* crossX_;
-    QCPItemStraightLine* crossY_;
-    QCPItemTracer* tracer1_;
-    QCPItemTracer* tracer2_;
-    QCPItemText* crossText_;
+    HistoryCrosshair* crosshair_;
 };
