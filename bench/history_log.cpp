@@ -34,7 +34,8 @@ int main(int argc, char* argv[]) {
         QLocale::setDefault(QLocale(parser.value(locale)));
 
     CsvLog log;
-    if (!log.open(parser.positionalArguments().first())) {
+    if (!log.open(parser.positionalArguments().first(), CsvLog::Mode::Create) ||
+        !log.writeHeader()) {
         std::fprintf(stderr, "history_log: %s\n", qUtf8Printable(log.errorString()));
         return 1;
     }

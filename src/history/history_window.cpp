@@ -164,8 +164,17 @@ HistoryWindow::HistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     graph2_->setName(tr("Sensor 2"));
     graph1_->setPen(QPen(sensor1Colour));
     graph2_->setPen(QPen(sensor2Colour));
+    // The legend in a row of its own above the plot, where it hides no row.
     plot->legend->setVisible(true);
-    plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+    plot->legend->setFillOrder(QCPLegend::foColumnsFirst);
+    plot->legend->setBorderPen(Qt::NoPen);
+    plot->plotLayout()->insertRow(0);
+    auto* legendRow = new QCPLayoutGrid;
+    plot->plotLayout()->addElement(0, 0, legendRow);
+    plot->plotLayout()->setRowStretchFactor(0, 0.001);
+    legendRow->addElement(0, 0, plot->legend);
+    legendRow->addElement(0, 1, new QCPLayoutElement(plot)); // the rest of the row
+    legendRow->setColumnStretchFactor(0, 0.001);
 
     // Zoom and pan in time; the value axis follows the rows in view.
     plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
@@ -416,7 +425,9 @@ void HistoryWindow::viewChanged(const QCPRange& range) {
 QString HistoryWindow::timeText(double seconds) const {
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(std::llround(seconds * 1000));
     const QLocale locale;
-    return locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+    return locale.toString(when.date(),
+                           CsvLog::withFullYear(locale.dateFormat(QLocale::ShortFormat))) +
+           QLatin1Char(' ') +
            locale.toString(when.time(),
                            CsvLog::withoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
 }
@@ -550,7 +561,7 @@ bool HistoryWindow::exportCsv(const QString& path) {
     const RowTimeFormat format =
         format_.isValid()
             ? format_
-            : RowTimeFormat(locale, locale.dateFormat(QLocale::ShortFormat),
+            : RowTimeFormat(locale, CsvLog::withFullYear(locale.dateFormat(QLocale::ShortFormat)),
                             CsvLog::withoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
     const QCPRange view = plot->xAxis->range();
     const auto [first, last] = rows_.between(view.lower, view.upper);

@@ -7,6 +7,7 @@
 #include "history/plot.h"
 #include "logging/csv_log.h"
 #include "widgets/message_box.h"
+#include "window_support.h"
 
 #include <QSvgRenderer>
 #include <QTemporaryDir>
@@ -23,19 +24,24 @@ QByteArray contents(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
 }
 
-// The rows of a log written under US settings a second apart from midnight: sensor 1 counts 0
-// to 99 over and over, sensor 2 0 to -6.
-QList<QByteArray> logRows(int first, int count) {
-    const QLocale us(QLocale::English, QLocale::UnitedStates);
-    const QString timeFormat = CsvLog::withoutTimeZone(us.timeFormat(QLocale::LongFormat));
-    QList<QByteArray> rows;
-    for (int i = first; i < first + count; ++i) {
-        const QDateTime when = midnight.addSecs(i);
-        rows << CsvLog::rowText(us.toString(when.date(), QLocale::ShortFormat),
-                                us.toString(when.time(), timeFormat), qint16(i % 100),
-                                qint16(-(i % 7)));
-    }
-    return rows;
+// Rows written by the log itself under US settings, step seconds apart from midnight: sensor 1
+// counts 0 to 99 over and over, sensor 2 0 to -6. The first row begins a new file.
+void writeRows(const QString& path, int first, int count, int step = 1) {
+    CsvLog log;
+    QVERIFY(first ? log.open(path, CsvLog::Mode::Append)
+                  : log.open(path, CsvLog::Mode::Create) && log.writeHeader());
+    for (int i = first; i < first + count; ++i)
+        QVERIFY(
+            log.writeRow(midnight.addSecs(qint64(i) * step), qint16(i % 100), qint16(-(i % 7))));
+}
+
+// A file's lines, each with its line end; the header is line 0.
+QList<QByteArray> lines(const QString& path) {
+    QList<QByteArray> all = contents(path).split('\n');
+    all.removeLast();
+    for (QByteArray& line : all)
+        line += '\n';
+    return all;
 }
 
 // Ranges equal, or within a tolerance (a pixel's worth of time, say).
@@ -58,6 +64,7 @@ QString localText(double seconds) {
 class TestHistory : public QObject {
     Q_OBJECT
     QTemporaryDir folder;
+    QTemporaryDir config;
     QString path(const char* name = "KelvanoLog.csv") const {
         return folder.filePath(QLatin1String(name));
     }
@@ -75,6 +82,7 @@ class TestHistory : public QObject {
         // A zone with summer time, so that the end of it can be read.
         qputenv("TZ", "Europe/Berlin");
         tzset();
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     }
     void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
 
@@ -118,10 +126,11 @@ class TestHistory : public QObject {
             << "2026-12-05 23:59:59" << 1;
         QTest::newRow("US, read under German settings") << header + us << "de_DE" << 2 << 0 << ""
                                                         << "2026-12-05 07:48:47" << 1;
-        QTest::newRow("quoted time that holds a comma")
-            << header + "5.12.26,\"19:48:47,\",21, 8 \r\n5.12.26,\"19:49:47,\",21, 8 \r\n"
+        QTest::newRow("quoted fields")
+            << header +
+                   "\"12/5/2026\",\"7:48:47 AM\",72, 70 \r\n\"12/5/2026\",\"7:49:47 AM\",1, 2 \r\n"
             << "en_US" << 2 << 0 << ""
-            << "2026-12-05 19:48:47" << 60;
+            << "2026-12-05 07:48:47" << 60;
         QTest::newRow("a cut-off last row, silently") << header + us + "12/5/26,7:48:4"
                                                       << "en_US" << 2 << 0 << ""
                                                       << "2026-12-05 07:48:47" << 1;
@@ -225,15 +234,16 @@ class TestHistory : public QObject {
     // A generated log: its time range, the values in a zoomed view, the crosshair, and the view
     // exported as pictures of its size and as the log's own rows.
     void windowShowsMeasuresAndExports() {
-        const QList<QByteArray> rows = logRows(0, 3 * 3600);
-        write(header + rows.join());
+        writeRows(path(), 0, 3 * 3600);
+        const QList<QByteArray> rows = lines(path());
         HistoryWindow w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.openFile(path());
-        QTRY_COMPARE(w.rows().size(), rows.size());
+        QTRY_COMPARE(w.rows().size(), 3 * 3600);
         QCOMPARE(w.windowTitle(), QString("Kelvano history — KelvanoLog.csv"));
-        QCOMPARE(w.lblRun->text(), "10,800 rows from 12/5/26 12:00:00 AM to 12/5/26 2:59:59 AM");
+        QCOMPARE(w.lblRun->text(),
+                 "10,800 rows from 12/5/2026 12:00:00 AM to 12/5/2026 2:59:59 AM");
         QCOMPARE(w.lblMessage->text(), "");
 
         const double t0 = midnight.toSecsSinceEpoch();
@@ -242,7 +252,7 @@ class TestHistory : public QObject {
         QCOMPARE(w.lblStats2->text(), "Sensor 2 in view: min -6, mean -3.0, max 0");
         const int y = w.plot->axisRect()->center().y();
         QTest::mouseMove(w.plot, QPoint(int(w.plot->xAxis->coordToPixel(t0 + 150.2)), y));
-        QCOMPARE(w.crosshairText(), "12/5/26 12:02:30 AM\nSensor 1: 50\nSensor 2: -3");
+        QCOMPARE(w.crosshairText(), "12/5/2026 12:02:30 AM\nSensor 1: 50\nSensor 2: -3");
 
         const QString png = path("view.png"), svg = path("view.svg"), csv = path("slice.csv");
         QVERIFY(w.exportPng(png));
@@ -252,7 +262,7 @@ class TestHistory : public QObject {
         QVERIFY(picture.isValid());
         QCOMPARE(picture.viewBox(), w.plot->rect());
         QVERIFY(w.exportCsv(csv));
-        QCOMPARE(contents(csv), header + rows.mid(100, 100).join());
+        QCOMPARE(contents(csv), header + rows.mid(101, 100).join());
         LogReader reader(csv);
         LogRows back;
         reader.readMore(back);
@@ -264,13 +274,13 @@ class TestHistory : public QObject {
         QVERIFY(!w.exportCsv(path()));
         QCOMPARE(Dialogs::lastBox().text,
                  QDir::toNativeSeparators(path()) + " was not written: it is the log shown.");
-        QCOMPARE(contents(path()), header + rows.join());
+        QCOMPARE(lines(path()), rows);
     }
 
     // The wheel zooms about the mouse, dragging pans, a rubber band zooms to itself, and the
     // buttons show the whole run, its last hour and its last day.
     void zoomAndPan() {
-        write(header + logRows(0, 2 * 86400 / 60).join()); // a row a minute for two days
+        writeRows(path(), 0, 2 * 24 * 60, 60); // a row a minute for two days
         HistoryWindow w;
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -300,7 +310,7 @@ class TestHistory : public QObject {
         QTest::mousePress(w.plot, Qt::RightButton, {}, from);
         QTest::mouseMove(w.plot, to);
         QTest::mouseRelease(w.plot, Qt::RightButton, {}, to);
-        sameRange(x->range(), band, step / 100);
+        sameRange(x->range(), band, step / 50); // two pixels
 
         w.btnLastHour->click();
         sameRange(x->range(), QCPRange(last - 3600, last));
@@ -316,12 +326,29 @@ class TestHistory : public QObject {
         HistoryWindow w;
         w.openFile(path());
         QTRY_COMPARE(w.lblMessage->text(), QDir::toNativeSeparators(path()) + " does not exist.");
-        const QList<QByteArray> rows = logRows(0, 3);
-        write(header + rows[0]);
+        writeRows(path(), 0, 1);
         QTRY_COMPARE(w.rows().size(), 1);
-        write(rows[1] + rows[2], QIODevice::Append);
+        writeRows(path(), 1, 2);
         QTRY_COMPARE(w.rows().size(), 3);
-        QCOMPARE(w.lblRun->text(), "3 rows from 12/5/26 12:00:00 AM to 12/5/26 12:00:02 AM");
+        QCOMPARE(w.lblRun->text(), "3 rows from 12/5/2026 12:00:00 AM to 12/5/2026 12:00:02 AM");
+    }
+
+    // File › History… opens one history window on the log panel's file.
+    void fileHistoryOpensTheLog() {
+        auto main = loadedWindow();
+        main->logPanel()->setLogPath(path());
+        writeRows(path(), 0, 2);
+        QAction* item = main->findChild<QAction*>("mnuHistory");
+        item->trigger();
+        item->trigger();
+        QList<HistoryWindow*> windows;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* history = qobject_cast<HistoryWindow*>(widget))
+                windows << history;
+        QCOMPARE(windows.size(), 1);
+        QCOMPARE(windows[0]->fileName(), path());
+        QTRY_COMPARE(windows[0]->rows().size(), 2);
+        windows[0]->close();
     }
 };
 
