@@ -4,15 +4,18 @@
 
 #include "alarms/alarm_controller.h"
 #include "headless/headless_run.h"
+#include "history/history_window.h"
 #include "metrics/metrics_server.h"
 #include "sensor/demo_source.h"
 #include "sensor/joystick_source.h"
 #include "sensor/scripted_source.h"
+#include "shell/frm_help.h"
 #include "shell/frm_temp1.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDateTime>
+#include <QFileInfo>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -51,14 +54,17 @@ struct CommandLine {
         QStringLiteral("metrics"),
         QStringLiteral("Serve the readings to Prometheus (ip: 127.0.0.1)."),
         QStringLiteral("[ip:]port")};
+    const QCommandLineOption history{
+        QStringLiteral("history"),
+        QStringLiteral("Show the log <file> in the history window only."), QStringLiteral("file")};
 
     CommandLine() {
         parser.setApplicationDescription(
             QStringLiteral("Two-channel thermometer: reads two thermistors on a joystick's axes."));
         parser.addHelpOption();
         parser.addVersionOption();
-        for (const QCommandLineOption* option :
-             {&demo, &replay, &listDevices, &device, &headless, &log, &interval, &metrics})
+        for (const QCommandLineOption* option : {&demo, &replay, &listDevices, &device, &headless,
+                                                 &log, &interval, &metrics, &history})
             parser.addOption(*option);
     }
 
@@ -216,6 +222,37 @@ int runHeadless(std::unique_ptr<GamePortSource> source, const HeadlessRun::Optio
     return run.exec();
 }
 
+// --history's file, when it can be shown: given alone, and there. Otherwise
+// the exit status, the reason printed.
+int historyRefused(const CommandLine& line) {
+    const QCommandLineParser& parser = line.parser;
+    for (const QCommandLineOption* other : {&line.demo, &line.replay, &line.device, &line.headless,
+                                            &line.log, &line.interval, &line.metrics}) {
+        if (parser.isSet(*other)) {
+            std::fprintf(stderr,
+                         "kelvano: --history shows a log and does nothing else: use it "
+                         "without --%s\n",
+                         qUtf8Printable(other->names().first()));
+            return 2;
+        }
+    }
+    const QString path = parser.value(line.history);
+    if (!QFileInfo(path).isFile()) {
+        std::fprintf(stderr, "kelvano: %s: no such file\n", qUtf8Printable(path));
+        return 2;
+    }
+    return 0;
+}
+
+// The history window alone: no sampling, no log, no tray icon.
+int runHistory(const QString& path) {
+    auto* window = new HistoryWindow; // deletes itself when closed
+    window->setWindowIcon(programIcon());
+    window->openFile(path);
+    window->show();
+    return QApplication::exec();
+}
+
 const char noDisplay[] = "kelvano: cannot open a window: no display (set DISPLAY, or use "
                          "--headless to log without a window)\n";
 
@@ -258,6 +295,11 @@ int runProgram(const QStringList& arguments) {
     }
     if (line.parser.isSet(line.listDevices))
         return listJoysticks();
+    if (line.parser.isSet(line.history)) {
+        if (const int refused = historyRefused(line))
+            return refused;
+        return runHistory(line.parser.value(line.history));
+    }
     const bool headless = line.parser.isSet(line.headless);
     if (!headless && (line.parser.isSet(line.log) || line.parser.isSet(line.interval))) {
         std::fprintf(stderr, "kelvano: --log and --interval go with --headless\n");
@@ -303,9 +345,14 @@ int kelvanoMain(int argc, char* argv[]) {
     }
 
     // The window: whatever can fail without one fails first.
+    const bool history = line.parser.isSet(line.history);
+    if (history) {
+        if (const int refused = historyRefused(line))
+            return refused;
+    }
     int status = 0;
-    std::unique_ptr<GamePortSource> source = sourceFor(line, &status);
-    if (!source)
+    std::unique_ptr<GamePortSource> source = history ? nullptr : sourceFor(line, &status);
+    if (!history && !source)
         return status;
     std::optional<ListenAddress> metrics;
     if (!metricsAddress(line, &metrics))
@@ -323,5 +370,7 @@ int kelvanoMain(int argc, char* argv[]) {
     heldMessages.clear();
     // Lets the desktop match the windows to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(KELVANO_APP_ID));
+    if (history)
+        return runHistory(line.parser.value(line.history));
     return runWindow(std::move(source), metrics);
 }

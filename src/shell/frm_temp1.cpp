@@ -5,6 +5,7 @@
 #include "alarms/alarm_controller.h"
 #include "calibration/calibration_dialog.h"
 #include "graph/frm_graph.h"
+#include "history/history_window.h"
 #include "logging/log_panel.h"
 #include "settings/cl_kelvano.h"
 #include "settings/setup_panel.h"
@@ -137,11 +138,13 @@ void frmTemp1::buildMenus() {
     mnuSetup = menuItem(mnuFile, "mnuSetup", tr("&Setup"), QKeySequence(tr("Ctrl+S")));
     mnuGraph = menuItem(mnuFile, "mnuGraph", tr("&Graph"), QKeySequence(tr("Ctrl+G")));
     mnuAlarms = menuItem(mnuFile, "mnuAlarms", tr("&Alarms…"), QKeySequence(tr("Ctrl+M")));
+    mnuHistory = menuItem(mnuFile, "mnuHistory", tr("&History…"), QKeySequence(tr("Ctrl+H")));
     mnuLog = menuItem(mnuFile, "mnuLog", tr("&Log"), QKeySequence(tr("Ctrl+L")));
     mnuExit = menuItem(mnuFile, "mnuExit", tr("E&xit"), QKeySequence(tr("Ctrl+X")));
     connect(mnuSetup, &QAction::triggered, this, [this] { setSize(Size::Setup); });
     connect(mnuLog, &QAction::triggered, this, [this] { setSize(Size::Log); });
     connect(mnuGraph, &QAction::triggered, this, &frmTemp1::openGraph);
+    connect(mnuHistory, &QAction::triggered, this, &frmTemp1::openHistory);
     connect(mnuExit, &QAction::triggered, this, &frmTemp1::UnloadAllForms);
 
     QMenu* mnuHelpItem = menuBar()->addMenu(tr("&Help"));
@@ -293,6 +296,17 @@ void frmTemp1::openGraph() {
             },
             programIcon());
     });
+}
+
+void frmTemp1::openHistory() {
+    // It follows the file as the log writes it.
+    showOnce(history_, [] {
+        auto* window = new HistoryWindow;
+        window->setWindowIcon(programIcon());
+        return window;
+    });
+    if (history_->fileName() != log_->logPath())
+        history_->openFile(log_->logPath());
 }
 
 namespace {

@@ -22,6 +22,7 @@ class SetupPanel;
 class cl_Kelvano;
 class frmAbout;
 class frmGraph;
+class HistoryWindow;
 class frmHelp;
 
 // The main window: both readouts and the port status, with the log panel and
@@ -49,6 +50,8 @@ class frmTemp1 : public QMainWindow {
     void openAbout();
     void openReadMe();
     void openGraph();
+    // The history window on the log file of the log panel.
+    void openHistory();
     // The calibration assistant of sensor 1 or 2; the same one all through the run.
     void openCalibration(int sensor);
     CalibrationDialog* calibration(int sensor) const;
@@ -87,6 +90,7 @@ class frmTemp1 : public QMainWindow {
     QAction* mnuSetup = nullptr;
     QAction* mnuGraph = nullptr;
     QAction* mnuAlarms = nullptr;
+    QAction* mnuHistory = nullptr;
     QAction* mnuLog = nullptr;
     QAction* mnuExit = nullptr;
     QAction* mnuReadMeItem = nullptr;
@@ -127,6 +131,7 @@ class frmTemp1 : public QMainWindow {
     QPointer<frmAbout> about_;
     QPointer<frmHelp> help_;
     QPointer<frmGraph> graph_;
+    QPointer<HistoryWindow> history_;
     std::array<QPointer<CalibrationDialog>, 2> calibration_;
     AlarmController* alarms_ = nullptr;
 };

@@ -36,6 +36,9 @@ for display in unset :987; do
     check 1 "Kelvano: Unknown option 'bogus'." --bogus
     check 2 "kelvano: unexpected argument 'now'" --demo now
     check 3 "$nodisplay" --demo
+    check 3 "$nodisplay" --history "$work/bad-replay"
+    check 2 "kelvano: $work/none.csv: no such file" --history "$work/none.csv"
+    check 2 "kelvano: --history shows a log and does nothing else: use it without --demo" --history "$work/bad-replay" --demo
     check 2 "kelvano: --metrics 127.0.0.1:70000: the port must be a whole number from 1 to 65535 (for example --metrics 9843 or --metrics 0.0.0.0:9843)" --demo --metrics 127.0.0.1:70000
     if [ -z "$("$kelvano" --list-devices 2>/dev/null)" ]; then # none listed
         check 1 'kelvano: no joystick found. Check that the adapter is plugged in and that you may read it (on many systems: be in the "input" group, then log in again).' --list-devices
@@ -70,6 +73,6 @@ rm -rf "$replays"
 # --help: every option, each on one line of its own (a wrapped description adds a line).
 options=$("$kelvano" --help 2>/dev/null | sed '1,/^Options:/d' |
     sed -E 's/^ +(-[^ ]*( [^ ]+)?)  +[A-Z].*/\1/' | paste -sd '|')
-want='-h, --help|--help-all|-v, --version|--demo|--replay <file>|--list-devices|--device <id>|--headless|--log <file>|--interval <seconds>|--metrics <[ip:]port>'
+want='-h, --help|--help-all|-v, --version|--demo|--replay <file>|--list-devices|--device <id>|--headless|--log <file>|--interval <seconds>|--metrics <[ip:]port>|--history <file>'
 [ "$options" = "$want" ] || { printf -- '--help options: %s\n' "$options"; failed=1; }
 exit $failed

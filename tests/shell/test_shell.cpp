@@ -185,11 +185,11 @@ class TestShell : public QObject {
                 menus << (a->isSeparator() ? QStringLiteral("-")
                                            : a->text() + a->shortcut().toString());
         }
-        QCOMPARE(
-            menus.join(u' '),
-            QStringLiteral("&File: &SetupCtrl+S &GraphCtrl+G &Alarms…Ctrl+M &LogCtrl+L E&xitCtrl+X "
-                           "&Help: &Read MeCtrl+R &About KelvanoCtrl+A "
-                           "Popup: &Restore &Move &Size Mi&nimize Ma&ximize - &Close"));
+        QCOMPARE(menus.join(u' '),
+                 QStringLiteral("&File: &SetupCtrl+S &GraphCtrl+G &Alarms…Ctrl+M &History…Ctrl+H "
+                                "&LogCtrl+L E&xitCtrl+X "
+                                "&Help: &Read MeCtrl+R &About KelvanoCtrl+A "
+                                "Popup: &Restore &Move &Size Mi&nimize Ma&ximize - &Close"));
 
         QCOMPARE(w->centralWidget()->size(), QSize(208, 87)); // opens compact
         const std::pair<QAction*, QSize> steps[] = {
