@@ -68,66 +68,57 @@ class TestGraph : public QObject {
   private Q_SLOTS:
     void initTestCase() { qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit()); }
 
-    // Ticks of sensor 1's texts ("a/b": b for sensor 2, "x*n": n blanks), then the pixels seen.
-    void chart_data() {
-        QTest::addColumn<QString>("ticks");
-        QTest::addColumn<QPoint>("from");
-        QTest::addColumn<bool>("down");
-        QTest::addColumn<QString>("seen");
-        struct Case {
+    // Ticks of sensor 1's texts ("a/b": b for sensor 2, "x*n": n blanks), then the pixels seen
+    // from (x, y) on, down '|' or along '-'.
+    void chart() {
+        const struct {
             const char *name, *ticks;
             int x, y;
             char direction;
             const char* seen;
+        } cases[] = {
+            {"33.8 on row 166, sensor 2 in blue", "x x/33.8", 398, 164, '|', ".BB."},
+            {"72.5 on row 128, half to even", "x 72.5", 398, 126, '|', ".RR."},
+            {"200 on the top row", "x 200", 398, 0, '|', "R.."},
+            {"201 is above the chart", "x 201", 398, 0, '|', "..."},
+            {"-49 on the bottom row", "x -49", 398, 246, '|', "..RR"},
+            {"-50 is below the chart", "x -50", 398, 246, '|', "...."},
+            {"175 on the top grid line", "x 175", 393, 25, '-', "KKKRRRK"},
+            {"a point after 1 tick", "x 101 x", 394, 99, '-', ".RRR."},
+            {"a point after 396 ticks", "x 101 x*396", 0, 99, '-', "RRR."},
+            {"tick 0 draws a grid line in column 398", "x", 398, 0, '|', "KKKKKKKKKK"},
+            {"column 399 keeps the row grid only", "x", 399, 20, '|', ".....K...."},
+            {"a tick grid line every 25 ticks", "x*51", 340, 10, '-',
+             "........K........................K........................K."},
+            {"consecutive points are joined", "x 100 150", 397, 47, '|', "..RRRRR"},
+            {"the first point starts at itself", "x x 150", 397, 47, '|', "..RR..."},
+            {"a placeholder breaks the trace", "100 x 150", 397, 47, '|', "..RR..."},
+            {"row 32767 joins from below", "100 -32567 150", 397, 47, '|', "..RRRRR"},
+            {"row 32768 breaks the trace", "100 -32568 150", 397, 47, '|', "..RR..."},
+            {"row -32768 joins from above", "100 32968 150", 397, 47, '|', "RRRR..."},
+            {"row -32769 breaks the trace", "100 32969 150", 397, 47, '|', "..RR..."},
         };
-        for (const Case& c : std::initializer_list<Case>{
-                 {"33.8 on row 166, sensor 2 in blue", "x x/33.8", 398, 164, '|', ".BB."},
-                 {"72.5 on row 128, half to even", "x 72.5", 398, 126, '|', ".RR."},
-                 {"200 on the top row", "x 200", 398, 0, '|', "R.."},
-                 {"201 is above the chart", "x 201", 398, 0, '|', "..."},
-                 {"-49 on the bottom row", "x -49", 398, 246, '|', "..RR"},
-                 {"-50 is below the chart", "x -50", 398, 246, '|', "...."},
-                 {"175 on the top grid line", "x 175", 393, 25, '-', "KKKRRRK"},
-                 {"a point after 1 tick", "x 101 x", 394, 99, '-', ".RRR."},
-                 {"a point after 396 ticks", "x 101 x*396", 0, 99, '-', "RRR."},
-                 {"tick 0 draws a grid line in column 398", "x", 398, 0, '|', "KKKKKKKKKK"},
-                 {"column 399 keeps the row grid only", "x", 399, 20, '|', ".....K...."},
-                 {"a tick grid line every 25 ticks", "x*51", 340, 10, '-',
-                  "........K........................K........................K."},
-                 {"consecutive points are joined", "x 100 150", 397, 47, '|', "..RRRRR"},
-                 {"the first point starts at itself", "x x 150", 397, 47, '|', "..RR..."},
-                 {"a placeholder breaks the trace", "100 x 150", 397, 47, '|', "..RR..."},
-                 {"row 32767 joins from below", "100 -32567 150", 397, 47, '|', "..RRRRR"},
-                 {"row 32768 breaks the trace", "100 -32568 150", 397, 47, '|', "..RR..."},
-                 {"row -32768 joins from above", "100 32968 150", 397, 47, '|', "RRRR..."},
-                 {"row -32769 breaks the trace", "100 32969 150", 397, 47, '|', "..RR..."},
-             })
-            QTest::newRow(c.name) << QString::fromLatin1(c.ticks) << QPoint(c.x, c.y)
-                                  << (c.direction == '|') << QString::fromLatin1(c.seen);
-    }
-
-    void chart() {
-        QFETCH(QString, ticks);
-        QFETCH(QPoint, from);
-        QFETCH(bool, down);
-        QFETCH(QString, seen);
-        StripChart chart(background());
-        for (const QString& tick : ticks.split(u' ')) {
-            const QStringList repeat = tick.split(u'*');
-            const QStringList values = repeat[0].split(u'/');
-            for (int i = 0; i < repeat.value(1, QStringLiteral("1")).toInt(); ++i)
-                chart.tick({values[0], values.value(1, QStringLiteral("y"))});
+        for (const auto& c : cases) {
+            StripChart chart(background());
+            for (const QString& tick : QString::fromLatin1(c.ticks).split(u' ')) {
+                const QStringList repeat = tick.split(u'*');
+                const QStringList values = repeat[0].split(u'/');
+                for (int i = 0; i < repeat.value(1, QStringLiteral("1")).toInt(); ++i)
+                    chart.tick({values[0], values.value(1, QStringLiteral("y"))});
+            }
+            const QString seen =
+                pixels(chart.image(), c.x, c.y, int(strlen(c.seen)), c.direction == '|');
+            QVERIFY2(seen == QLatin1String(c.seen),
+                     qPrintable(c.name + QStringLiteral(": ") + seen));
         }
-        QCOMPARE(pixels(chart.image(), from.x(), from.y(), seen.size(), down), seen);
     }
 
-    // A line every 25 rows and every 25 columns, from 25 on, edge to edge.
+    // A fresh chart: a line every 25 rows and every 25 columns, from 25 on, edge to edge.
     void freshGrid() {
         const QImage fresh = StripChart(background()).image();
-        QCOMPARE(fresh.size(), QSize(400, 250));
-        QString lines;
-        for (int i = 0; i < 400; ++i)
-            lines += i % 25 == 0 && i > 0 ? u'K' : u'.';
+        QString lines(25, u'.');
+        for (int i = 25; i < 400; i += 25)
+            lines += u'K' + QString(24, u'.');
         QCOMPARE(pixels(fresh, 0, 0, 400, false) + pixels(fresh, 0, 0, 250, true),
                  lines + lines.left(250));
     }
@@ -173,21 +164,17 @@ class TestGraph : public QObject {
 
         w->mnuGraph->trigger();
         QPointer<frmGraph> graph = graphWindow();
-        QVERIFY(graph && graph->isVisible());
-        QVERIFY(graph->Timer1->isActive());
-        QStringList places; // left, top, width, height in pixels as designed; the icon's size
+        QVERIFY(graph && graph->isVisible() && graph->Timer1->isActive() &&
+                graph->Timer1->timerType() == Qt::PreciseTimer); // a second a column, no drift
+        QString places; // left, top, width, height in pixels as designed; the icon's size
         for (const char* name : {"Picture1", "Label10", "Label3", "Picture2", "btnG_Close"}) {
             const QRect g = graph->findChild<QWidget*>(name)->geometry();
-            places << QStringLiteral("%1 %2 %3 %4 %5")
-                          .arg(name)
-                          .arg(g.x())
-                          .arg(g.y())
-                          .arg(g.width())
-                          .arg(g.height());
+            places +=
+                QString::asprintf("%s %d %d %d %d|", name, g.x(), g.y(), g.width(), g.height());
         }
-        places << QString::number(graph->Picture2->pixmap().width());
-        QCOMPARE(places.join(u'|'), "Picture1 0 0 405 255|Label10 416 24 82 17|Label3 424 192 74 "
-                                    "17|Picture2 440 264 41 33|btnG_Close 344 272 65 25|32");
+        QCOMPARE(places + QString::number(graph->Picture2->pixmap().width()),
+                 "Picture1 0 0 405 255|Label10 416 24 82 17|Label3 424 192 74 17|Picture2 440 264 "
+                 "41 33|btnG_Close 344 272 65 25|32");
         QCOMPARE(shown(graph), empty);
         w->lblG1->setText(QStringLiteral("71.6"));
         w->lblG2->setText(QStringLiteral("33.8"));
@@ -198,7 +185,6 @@ class TestGraph : public QObject {
         // Without the main window it stays and plots the last values.
         w->close();
         graph->Timer1_Timer();
-        QVERIFY(graph->isVisible());
         QCOMPARE(pixels(shown(graph), 395, 128, 4, false), QStringLiteral("RRRR"));
 
         QTest::mouseClick(graph->btnG_Close, Qt::LeftButton);
