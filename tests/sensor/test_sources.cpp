@@ -8,19 +8,9 @@
 #include <QTemporaryDir>
 #include <climits>
 #include <gtest/gtest.h>
-#include <random>
 #include <sys/stat.h>
 
 using namespace std::string_literals; // "\0" inside a std::string literal is kept
-
-namespace {
-std::string repeat(const std::string& text, int times) {
-    std::string repeated;
-    for (int i = 0; i < times; ++i)
-        repeated += text;
-    return repeated;
-}
-} // namespace
 
 // CR LF, LF and a lone CR all end a line.
 TEST(ScriptedSource, ReplaysReadsThenRepeatsTheLast) {
@@ -40,6 +30,9 @@ TEST(ScriptedSource, ReplaysReadsThenRepeatsTheLast) {
         EXPECT_EQ(source->readAxes(r), code);
         EXPECT_EQ(std::pair(r.x, r.y), std::pair(x, y));
     }
+    // A script without reads reads as a success that writes nothing.
+    EXPECT_EQ(ScriptedSource::parse(QStringLiteral("probe 0\n"), nullptr)->readAxes(r), 0);
+    EXPECT_EQ(std::pair(r.x, r.y), std::pair(7903u, 53133u));
 }
 
 // The file's own text shows in the message, its control characters escaped.
@@ -61,7 +54,7 @@ TEST(ScriptedSource, RejectsMalformedScriptsWithTheLine) {
         {std::string(41, 'x') + std::string(1 << 20, 'y'),
          "1: unknown entry: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\u2026"},
         {std::string(39, '\0') + "\U0001F321",
-         "1: unknown entry: "s + repeat("\\0", 39) + "\U0001F321"},
+         "1: unknown entry: "s + QStringLiteral("\\0").repeated(39).toStdString() + "\U0001F321"},
         {"0 0 " + std::string(39, '9') + "\U0001F321.", "1: axis value must be a whole number "
                                                         "from 0 to 65535: " +
                                                             std::string(39, '9') +
@@ -112,34 +105,7 @@ TEST(ScriptedSource, FileErrorsNameTheFile) {
     }
 }
 
-// Random scripts: no crash, the same result with any line end, no control character in a message.
-TEST(ScriptedSource, SurvivesRandomInput) {
-    std::mt19937 random(12345);
-    const std::string words[] = {"probe", "0",     "167",     "-1",         "65535",   "65536",
-                                 "#",     "x",     "+5",      "2147483648", "\t",      "1e3",
-                                 "\0"s,   "5\0x"s, "\x1b[2J", "\xc2\x9b",   "\xc3\xa9"};
-    const char* const lineEnds[] = {"\n", "\r\n", "\r"};
-    for (int script = 0; script < 2000; ++script) {
-        QString plain, mixed;
-        for (int w = int(random() % 20); w > 0; --w) {
-            const QString word = QString::fromStdString(words[random() % std::size(words)]);
-            const bool lineEnd = random() % 3 == 0;
-            plain += word + QLatin1Char(lineEnd ? '\n' : ' ');
-            mixed += word + (lineEnd ? QLatin1String(lineEnds[random() % 3]) : QLatin1String(" "));
-        }
-        QString error, mixedError;
-        auto source = ScriptedSource::parse(plain, &error);
-        ScriptedSource::parse(mixed, &mixedError);
-        ASSERT_EQ(error, mixedError);
-        for (const QChar ch : error)
-            ASSERT_NE(ch.category(), QChar::Other_Control) << qPrintable(error);
-        PortReading r;
-        for (int i = 0; source && i < 3; ++i) // an empty script reads too
-            source->readAxes(r);
-    }
-}
-
-// Half an hour of the demo: about 21 °C and 8 °C on average, a degree at a time, as recorded once.
+// Half an hour of the demo: about 21 °C and 8 °C on average, a degree at a time.
 TEST(DemoSource, BelievableSlowlyChangingTemperatures) {
     EXPECT_EQ(DemoSource().probeDevice(), 0);
     for (int sensor : {1, 2}) {
@@ -156,12 +122,5 @@ TEST(DemoSource, BelievableSlowlyChangingTemperatures) {
             sum += out.celsius;
         }
         EXPECT_NEAR(sum / 1800.0, sensor == 1 ? 21 : 8, 0.3);
-    }
-    const std::tuple<unsigned, uint32_t, uint32_t> recorded[] = {
-        {0, 3319, 29408}, {150, 3130, 29820}, {400, 3555, 37189}, {777, 3025, 32736}};
-    for (const auto& [start, x, y] : recorded) {
-        PortReading r;
-        DemoSource(start).readAxes(r);
-        EXPECT_EQ(std::pair(r.x, r.y), std::pair(x, y)) << start;
     }
 }
