@@ -51,40 +51,32 @@ QString compare(QWidget* window, const QString& name) {
         return actual.save(referencePath) ? QString()
                                           : QStringLiteral("cannot write ") + referencePath;
     }
+    const QString run = differenceFolder + u'/' + name + QStringLiteral(".png");
+    const QString diff = differenceFolder + u'/' + name + QStringLiteral("-diff.png");
     QDir().mkpath(differenceFolder);
-    const QString actualPath = differenceFolder + u'/' + name + QStringLiteral(".png");
-    const QString differencePath = differenceFolder + u'/' + name + QStringLiteral("-diff.png");
-    actual.save(actualPath);
+    actual.save(run);
     QImage difference(actual.size().expandedTo(reference.size()), QImage::Format_RGB32);
+    difference.fill(Qt::red);
     QRect changed;
     for (int y = 0; y < difference.height(); ++y)
         for (int x = 0; x < difference.width(); ++x) {
-            const bool inBoth = actual.rect().contains(x, y) && reference.rect().contains(x, y);
-            const QRgb a = actual.rect().contains(x, y) ? actual.pixel(x, y) : qRgb(255, 255, 255);
-            if (inBoth && a == reference.pixel(x, y)) {
-                const int grey = 192 + qGray(a) / 4;
-                difference.setPixel(x, y, qRgb(grey, grey, grey));
-            } else {
-                difference.setPixel(x, y, qRgb(255, 0, 0));
+            const QRgb a = actual.valid(x, y) ? actual.pixel(x, y) : 0;
+            if (!reference.valid(x, y) || !actual.valid(x, y) || a != reference.pixel(x, y))
                 changed |= QRect(x, y, 1, 1);
-            }
+            else
+                difference.setPixel(
+                    x, y, qRgb(192 + qGray(a) / 4, 192 + qGray(a) / 4, 192 + qGray(a) / 4));
         }
-    difference.save(differencePath);
-    return QStringLiteral(
-               "%1 differs from %2 (%3 x %4 pixels, now %5 x %6) within %7,%8 %9 x %10.\n"
-               "This run: %11\nDifference: %12\n"
-               "If the change is intended, renew the references: "
-               "scripts/renew-references")
-        .arg(name, referencePath)
-        .arg(reference.width())
-        .arg(reference.height())
-        .arg(actual.width())
-        .arg(actual.height())
-        .arg(changed.x())
-        .arg(changed.y())
-        .arg(changed.width())
-        .arg(changed.height())
-        .arg(actualPath, differencePath);
+    difference.save(diff);
+    const auto size = [](QSize s) {
+        return QStringLiteral("%1 x %2").arg(s.width()).arg(s.height());
+    };
+    return QStringLiteral("%1 differs from %2 (%3 pixels, now %4) within %5,%6 %7.\nThis run: "
+                          "%8\nDifference: %9\nIf the change is intended, renew the references: "
+                          "scripts/renew-references")
+        .arg(name, referencePath, size(reference.size()), size(actual.size()),
+             QString::number(changed.x()), QString::number(changed.y()), size(changed.size()), run,
+             diff);
 }
 
 #define COMPARE_LOOKS(window, name)                                                                \
