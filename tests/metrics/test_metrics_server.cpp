@@ -38,9 +38,9 @@ std::optional<QByteArray> exchange(quint16 port, const QByteArray& request) {
 struct Served {
     explicit Served(ConnectionLimits limits = {}) : server(limits) {
         static int argc = 1;
-        static char name[] = "test_metrics";
-        static char* argv[] = {name, nullptr};
-        static QCoreApplication app(argc, argv);
+        static char name[] = "test_metrics", *argv[] = {name, nullptr};
+        if (!QCoreApplication::instance())
+            new QCoreApplication(argc, argv); // lives to the end
         QString error;
         EXPECT_TRUE(server.start({QHostAddress(QHostAddress::LocalHost), 0}, &error))
             << error.toStdString();

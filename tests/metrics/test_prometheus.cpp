@@ -49,9 +49,8 @@ std::optional<Series> query(quint16 port, const QString& promql) {
     if (!reply->isFinished() || reply->error() != QNetworkReply::NoError)
         return std::nullopt;
     Series series;
-    const QJsonObject data =
-        QJsonDocument::fromJson(reply->readAll())[QLatin1String("data")].toObject();
-    for (const QJsonValue& s : data[QLatin1String("result")].toArray()) {
+    const QJsonDocument answer = QJsonDocument::fromJson(reply->readAll());
+    for (const QJsonValue& s : answer[QLatin1String("data")][QLatin1String("result")].toArray()) {
         auto& values = series[s[QLatin1String("metric")][QLatin1String("sensor")].toString()];
         const QJsonArray points = s[QLatin1String("values")].toArray();
         for (const QJsonValue& p :
@@ -61,18 +60,20 @@ std::optional<Series> query(quint16 port, const QString& promql) {
     return series;
 }
 
-// Runs a program, killed when the test ends.
-struct Running {
-    ~Running() {
-        process.kill();
-        process.waitForFinished(5000);
+// Killed when the test ends, however it ends.
+struct Process : QProcess {
+    ~Process() override {
+        kill();
+        waitForFinished(5000);
     }
-    void kelvano(const QStringList& options) {
-        process.start(QStringLiteral(KELVANO_BINARY),
-                      QStringList{QStringLiteral("--headless")} + options);
-    }
-    QProcess process;
 };
+
+std::set<double> valuesOf(const std::map<double, double>& points) {
+    std::set<double> values;
+    for (const auto& [time, value] : points)
+        values.insert(value);
+    return values;
+}
 
 } // namespace
 
@@ -83,46 +84,42 @@ TEST(Prometheus, ScrapesReplayedReadings) {
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    const auto write = [&](const QString& file, const QString& text) {
-        QFile f(dir.filePath(file));
+    QDir(dir.path()).mkpath(QStringLiteral("config/Corvanta"));
+    const auto write = [&](const char* file, const QString& text) {
+        QFile f(dir.filePath(QLatin1String(file)));
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(text.toUtf8());
         return f.fileName();
     };
     // Six reads of both sensors, six with the port unplugged, then sensor 2 unplugged.
     const QString replay =
-        write(QStringLiteral("replay"),
-              QStringLiteral("probe 0\n") + QStringLiteral("0 5203 31036\n").repeated(6) +
-                  QStringLiteral("167\n").repeated(6) + QStringLiteral("0 8000 0\n"));
+        write("replay", QStringLiteral("probe 0\n") + QStringLiteral("0 5203 31036\n").repeated(6) +
+                            QStringLiteral("167\n").repeated(6) + QStringLiteral("0 8000 0\n"));
     const QString target = QStringLiteral("127.0.0.1:%1").arg(freePort());
     const quint16 port = freePort();
-    const QString config =
-        write(QStringLiteral("prometheus.yml"),
-              QStringLiteral("global: {scrape_interval: 1s, scrape_timeout: 1s}\n"
-                             "scrape_configs:\n  - job_name: kelvano\n"
-                             "    static_configs: [{targets: ['%1']}]\n")
-                  .arg(target));
-
     // Stored settings: only an alarm above 40 °F on sensor 1, so both sensors convert with
     // their initial coefficients and no offset; the first entry is above it, the last below.
-    QDir(dir.path()).mkpath(QStringLiteral("config/Corvanta"));
-    write(QStringLiteral("config/Corvanta/Kelvano.conf"),
+    write("config/Corvanta/Kelvano.conf",
           QStringLiteral("[Settings]\nAlarm1HighOn=True\nAlarm1High=40\n"));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("HOME"), dir.path());
-    Running kelvano, prometheus, second;
-    kelvano.process.setProcessEnvironment(env);
-    kelvano.process.setProcessChannelMode(QProcess::ForwardedChannels);
-    kelvano.kelvano({QStringLiteral("--replay"), replay, QStringLiteral("--log"),
-                     dir.filePath(QStringLiteral("log.csv")), QStringLiteral("--metrics"), target});
-    prometheus.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    prometheus.process.start(
-        QStringLiteral("prometheus"),
-        {QStringLiteral("--config.file=") + config,
-         QStringLiteral("--storage.tsdb.path=") + dir.filePath(QStringLiteral("data")),
-         QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(port),
-         QStringLiteral("--log.level=warn")});
+    const auto kelvano = [&](Process& process, const QStringList& options) {
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(KELVANO_BINARY), QStringList{"--headless"} + options);
+    };
+    Process program, prometheus, second;
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    kelvano(program, {"--replay", replay, "--log", dir.filePath("log.csv"), "--metrics", target});
+    prometheus.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const QString config = write(
+        "prometheus.yml", "global: {scrape_interval: 1s, scrape_timeout: 1s}\n"
+                          "scrape_configs: [{job_name: kelvano, static_configs: [{targets: ['" +
+                              target + "']}]}]\n");
+    prometheus.start(QStringLiteral("prometheus"),
+                     {"--config.file=" + config, "--storage.tsdb.path=" + dir.filePath("data"),
+                      QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(port),
+                      "--log.level=warn"});
     const auto waitFor = [&](const QString& promql, double least) {
         for (; !deadline.hasExpired(); QThread::msleep(250))
             if (const auto s = query(port, promql);
@@ -133,52 +130,39 @@ TEST(Prometheus, ScrapesReplayedReadings) {
     ASSERT_TRUE(waitFor(QStringLiteral("up"), 1)) << "Prometheus never reached the program";
 
     // A second program on the same address stops before it starts, with the reason.
-    second.process.setProcessEnvironment(env);
-    second.kelvano({QStringLiteral("--demo"), QStringLiteral("--metrics"), target});
-    ASSERT_TRUE(second.process.waitForFinished(20000));
-    EXPECT_EQ(second.process.exitCode(), 2);
-    EXPECT_TRUE(second.process.readAllStandardError().contains(
-        QStringLiteral("kelvano: cannot serve metrics on %1: the port is in use by another program")
-            .arg(target)
-            .toUtf8()));
+    kelvano(second, {"--demo", "--metrics", target});
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitCode(), 2);
+    EXPECT_TRUE(second.readAllStandardError().contains("the port is in use by another program"));
 
-    // Past the unplugged stretch and a few reads into the last entry: only sensor 1 now.
+    // Past the unplugged stretch and a few reads into the last entry.
     ASSERT_TRUE(waitFor(QStringLiteral("kelvano_reads_total"), 16))
         << "too slow to reach the last entry";
     const double a1 = *steinhartHartCelsius(5203, initialCoefficients(1));
     const double a2 = *steinhartHartCelsius(31036, initialCoefficients(2));
     const double b1 = *steinhartHartCelsius(8000, initialCoefficients(1));
-    const auto now = query(port, QStringLiteral("kelvano_temperature_celsius"));
-    ASSERT_TRUE(now && now->size() == 1 && now->count(QStringLiteral("1")));
-    EXPECT_EQ(now->at(QStringLiteral("1")).begin()->second, b1);
 
     // Everything stored: each temperature the conversion of a raw value replayed while it was
     // read, none scraped while the port was unplugged.
     const auto up = query(port, QStringLiteral("kelvano_port_up[5m]"));
     const auto temperatures = query(port, QStringLiteral("kelvano_temperature_celsius[5m]"));
     ASSERT_TRUE(up && temperatures && up->size() == 1);
-    std::set<double> down, upValues;
-    for (const auto& [time, value] : up->begin()->second) {
-        upValues.insert(value);
-        if (value == 0)
-            down.insert(time);
-    }
-    EXPECT_EQ(upValues, (std::set<double>{0, 1})) << "the unplugged stretch was not scraped";
+    const auto& upPoints = up->begin()->second;
+    EXPECT_EQ(valuesOf(upPoints), (std::set<double>{0, 1})) << "the unplugged stretch not scraped";
     std::map<QString, std::set<double>> seen;
-    for (const auto& [sensor, values] : *temperatures)
-        for (const auto& [time, value] : values) {
-            EXPECT_EQ(down.count(time), 0u) << "sensor " << sensor.toStdString() << " at " << time;
-            seen[sensor].insert(value);
+    for (const auto& [sensor, points] : *temperatures) {
+        seen[sensor] = valuesOf(points);
+        for (const auto& [time, value] : points) {
+            const auto at = upPoints.find(time);
+            EXPECT_TRUE(at == upPoints.end() || at->second == 1) << sensor.toStdString() << time;
         }
+    }
     EXPECT_EQ(seen, (std::map<QString, std::set<double>>{{QStringLiteral("1"), {a1, b1}},
                                                          {QStringLiteral("2"), {a2}}}));
 
     // Sensor 1's alarm was on, and is off now.
     const auto alarm = query(port, QStringLiteral("kelvano_alarm_active{limit=\"high\"}[5m]"));
-    ASSERT_TRUE(alarm && alarm->size() == 1);
-    std::set<double> alarmValues;
-    for (const auto& [time, value] : alarm->at(QStringLiteral("1")))
-        alarmValues.insert(value);
-    EXPECT_EQ(alarmValues, (std::set<double>{0, 1}));
+    ASSERT_TRUE(alarm && alarm->size() == 1 && alarm->count(QStringLiteral("1")));
+    EXPECT_EQ(valuesOf(alarm->at(QStringLiteral("1"))), (std::set<double>{0, 1}));
     EXPECT_EQ(alarm->at(QStringLiteral("1")).rbegin()->second, 0);
 }
