@@ -146,7 +146,8 @@ TEST(Exposition, ContribFilesNameServedMetrics) {
         for (const QRegularExpressionMatch& m : metric.globalMatch(QString::fromUtf8(text)))
             EXPECT_TRUE(page.contains("# TYPE " + m.captured().toUtf8() + ' '))
                 << file << ": " << m.captured().toStdString();
-        if (QByteArray(file).endsWith(".json"))
+        if (QByteArray(file).endsWith(".json")) {
             EXPECT_FALSE(QJsonDocument::fromJson(text).isNull()) << file;
+        }
     }
 }
