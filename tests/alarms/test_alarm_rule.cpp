@@ -107,8 +107,8 @@ TEST(AlarmRule, ReadingsToEvents) {
         {"unplugged during an alarm: the alarm stays, shorter than the hold is no event",
          high(25, 1, 2), 'F', "30 30 30 u u 30 20", "2 high 30/25F @0, 6 normal/high 20/25F @0",
          "2 3 4 5"},
-        {"unplugged for the hold time is an event; a reading ends it", low(0, 1, 2), 'F',
-         "5 u x u u 5", "3 unplugged @1, 5 normal/unplugged 5 @1", "3 4"},
+        {"unplugged for the hold time is an event; new limits keep it; a reading ends it",
+         low(0, 1, 2), 'F', "5 u x u H5 u 5", "3 unplugged @1, 5 normal/unplugged 5 @1", "3 4"},
         {"unplugged with no limit on is nothing", AlarmLimits(), 'F', "u u u", "", ""},
         {"a unit change converts the limit and the hysteresis; back, even after the limits are "
          "given "

@@ -124,9 +124,9 @@ class TestHistory : public QObject {
             {"German under US settings", header + german, "en_US", 2, 0, "2026-12-05 23:59:59", 1,
              ""},
             {"US under German settings", header + us, "de_DE", 2, 0, "2026-12-05 07:48:47", 1, ""},
-            {"quoted fields",
-             header +
-                 "\"12/5/2026\",\"7:48:47 AM\",72, 70 \r\n\"12/5/2026\",\"7:49:47 AM\",1, 2 \r\n",
+            {"quoted fields, the values' range",
+             header + "\"12/5/2026\",\"7:48:47 AM\",72, 70 \r\n\"12/5/2026\",\"7:49:47 "
+                      "AM\",\"32767\",\"-32768\"\r\n",
              "en_US", 2, 0, "2026-12-05 07:48:47", 60, ""},
             {"a cut-off last row, silently", header + us + "12/5/26,7:48:4", "en_US", 2, 0,
              "2026-12-05 07:48:47", 1, ""},
@@ -136,6 +136,9 @@ class TestHistory : public QObject {
              2, 1, "2026-12-05 07:48:47", 1,
              "1 row could not be read (line 2: sensor 2 \"seventy \" is not a whole number from "
              "-32768 to 32767)."},
+            {"a time that no format reads", header + us + "12/5/26,7:48:99 AM,1, 2 \r\n", "en_US",
+             2, 1, "2026-12-05 07:48:47", 1,
+             "1 row could not be read (line 4: the time \"7:48:99 AM\" could not be read)."},
             {"bad rows and a cut-off last one",
              header + us + "12/5/26,7:48:49 AM,72\r\n12/5/26,7:48:50 AM,72,seventy \r\n12/5",
              "en_US", 2, 3, "2026-12-05 07:48:47", 1,
