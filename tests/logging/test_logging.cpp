@@ -56,6 +56,7 @@ class TestLogging : public QObject {
     QTemporaryDir config;
     QTemporaryDir folder;
     QString path() const { return folder.filePath(QStringLiteral("KelvanoLog.csv")); }
+    const QString longName = QString(240, 'x') + ".csv";
 
     std::unique_ptr<frmTemp1> window() {
         auto w = loadedWindow();
@@ -179,47 +180,61 @@ class TestLogging : public QObject {
         QCOMPARE(log.TimerCount->interval(), 30000);
     }
 
-    // A run that cannot start says why, with "stop" selected behind the box, and leaves the
-    // earlier file as it was.
-    void aFailedStart_data() {
-        QTest::addColumn<QString>("name");
+    // A run that cannot start, or that ends by itself (a write failed, the file was removed or
+    // replaced), says why in a box, with "stop" selected behind it. A failed start leaves the
+    // earlier file as it was; a run that ended leaves the whole rows it wrote, and no half row.
+    void aRunThatFails_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("rows"); // written before the fault
         QTest::addColumn<QString>("text");
-        const QString created = "Logging did not start: the log file %1 could not be created (%2).";
-        const QString is = folder.path() + "/KelvanoLog.csv";
-        QTest::newRow("another copy writes it")
-            << "KelvanoLog.csv"
-            << QString(
-                   "Logging did not start: %1 is being written by another Kelvano (process %2).")
-                   .arg(is)
-                   .arg(QCoreApplication::applicationPid());
-        QTest::newRow("a folder in its place")
-            << "folder" << created.arg(folder.filePath("folder"), "Is a directory");
-        QTest::newRow("no room for the header")
-            << "full" // a link to /dev/full
-            << QString("Logging did not start: the log file %1 could not be written (No space "
-                       "left on device).")
-                   .arg(folder.filePath("full"));
-        const QString longName = QString(240, 'x') + ".csv";
-        QTest::newRow("no name to keep the earlier run")
-            << longName
-            << QString("Logging did not start: the earlier log %1 could not be renamed to keep it "
-                       "(Cannot open destination file: File name too long). It was left as it "
-                       "was.")
-                   .arg(folder.filePath(longName));
+        const auto add = [](const char* tag, const char* fault, int rows, const QString& text) {
+            QTest::newRow(tag) << QString(fault) << rows << text;
+        };
+        const QString cannot = "Logging did not start: the log file %1 could not be %2 (%3).";
+        const QString written =
+            "Logging stopped: writing to " + path() + " failed (File too large). ";
+        const QString gone =
+            "Logging stopped: " + path() + " was removed or replaced during the run. ";
+        add("another copy writes it", "locked", 0,
+            QString("Logging did not start: %1 is being written by another Kelvano (process %2).")
+                .arg(path())
+                .arg(QCoreApplication::applicationPid()));
+        add("a folder in its place", "folder", 0,
+            cannot.arg(folder.filePath("folder"), "created", "Is a directory"));
+        add("no room for the header", "full", 0, // a link to /dev/full
+            cannot.arg(folder.filePath("full"), "written", "No space left on device"));
+        add("no name to keep the earlier run", "long", 0,
+            QString("Logging did not start: the earlier log %1 could not be renamed to keep it "
+                    "(Cannot open destination file: File name too long). It was left as it was.")
+                .arg(folder.filePath(longName)));
+        add("no row", "file size", 0, written + "No row had been written yet.");
+        add("one row", "file size", 1, written + "The 1 row written before it is in the file.");
+        add("two rows", "file size", 2, written + "The 2 rows written before it are in the file.");
+        add("removed", "removed", 0, gone + "No row had been written to it yet.");
+        add("moved after one row", "moved", 1,
+            gone + "The 1 row written until then went with the old file: it is where the file was "
+                   "moved to, or gone if the file was deleted.");
+        add("replaced after two rows", "replaced", 2,
+            gone + "The 2 rows written until then went with the old file: they are where it was "
+                   "moved to, or gone if it was deleted.");
     }
-    void aFailedStart() {
-        QFETCH(QString, name);
-        const QString target = folder.filePath(name);
+    void aRunThatFails() {
+        QFETCH(QString, fault);
+        QFETCH(int, rows);
+        const QString target = fault == "folder" || fault == "full" ? folder.filePath(fault)
+                               : fault == "long"                    ? folder.filePath(longName)
+                                                                    : path();
+        const QString moved = folder.filePath("moved.csv");
         const QByteArray earlier = header + row;
-        if (name == "folder")
+        const bool kept = fault == "locked" || fault == "long"; // an earlier run's file
+        if (fault == "folder")
             QVERIFY(QDir().mkpath(target));
-        else if (name == "full")
+        if (fault == "full")
             QVERIFY(QFile::link("/dev/full", target));
-        else
+        if (kept)
             write(target, earlier);
         QLockFile held(path() + ".lock");
-        if (QTest::currentDataTag() == QByteArray("another copy writes it"))
-            QVERIFY(held.tryLock(0));
+        QVERIFY(fault != "locked" || held.tryLock(0));
         auto w = window();
         LogPanel& log = *w->logPanel();
         log.setLogPath(target);
@@ -232,11 +247,35 @@ class TestLogging : public QObject {
             }
         });
         answer.start(10);
+        const int boxes = Dialogs::boxesShown();
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        // Room for the header, the rows and part of one more.
+        const rlimit room{rlim_t(header.size() + rows * row.size() + 10), old.rlim_max};
         log.Option1->click();
+        if (fault == "file size") // after the lock file is made
+            setrlimit(RLIMIT_FSIZE, &room);
+        for (int i = 0; i < rows; ++i)
+            fire(log.TimerCount);
+        if (fault == "removed")
+            QFile::remove(path());
+        if (fault == "moved" || fault == "replaced")
+            QFile::rename(path(), moved);
+        if (fault == "replaced")
+            write(path(), "another file");
+        fire(log.TimerCount); // nothing after a failed start
+        setrlimit(RLIMIT_FSIZE, &old);
+        QCOMPARE(Dialogs::boxesShown(), boxes + 1);
         QTEST(Dialogs::lastBox().text, "text");
         QVERIFY(stopBehindTheBox && log.Option2->isChecked() && !log.TimerCount->isActive());
-        if (name != "folder" && name != "full")
+        if (kept)
             QCOMPARE(contents(target), earlier);
+        if (target == path() && !kept)
+            QCOMPARE(contents(fault == "file size" ? path() : moved),
+                     fault == "removed" ? "(missing)" : header + row.repeated(rows));
+        if (fault == "replaced")
+            QCOMPARE(contents(path()), QByteArray("another file"));
     }
 
     // A lock left by a run that crashed does not stop the next.
@@ -247,66 +286,6 @@ class TestLogging : public QObject {
         LogRun run([] { return std::array<int16_t, 2>{1, 2}; });
         QVERIFY2(run.start(path()), qPrintable(run.errorMessage()));
         QCOMPARE(contents(path()), header);
-    }
-
-    // A failed write, or the file removed or replaced, ends the run with a box saying why and
-    // how many rows were written; the file keeps whole rows.
-    void aRunThatEndsItself_data() {
-        QTest::addColumn<int>("rows"); // written before the failure
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<QString>("text");
-        const QString written =
-            "Logging stopped: writing to " + path() + " failed (File too large). ";
-        const QString gone =
-            "Logging stopped: " + path() + " was removed or replaced during the run. ";
-        QTest::newRow("no row") << 0 << "full" << written + "No row had been written yet.";
-        QTest::newRow("one row") << 1 << "full"
-                                 << written + "The 1 row written before it is in the file.";
-        QTest::newRow("two rows") << 2 << "full"
-                                  << written + "The 2 rows written before it are in the file.";
-        QTest::newRow("removed") << 0 << "removed" << gone + "No row had been written to it yet.";
-        QTest::newRow("moved after one row")
-            << 1 << "moved"
-            << gone + "The 1 row written until then went with the old file: it is where the file "
-                      "was moved to, or gone if the file was deleted.";
-        QTest::newRow("replaced after two rows")
-            << 2 << "replaced"
-            << gone + "The 2 rows written until then went with the old file: they are where it "
-                      "was moved to, or gone if it was deleted.";
-    }
-    void aRunThatEndsItself() {
-        QFETCH(int, rows);
-        QFETCH(QString, fault);
-        auto w = window();
-        LogPanel& log = *w->logPanel();
-        const int boxes = Dialogs::boxesShown();
-        const QString moved = folder.filePath("moved.csv");
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit old{};
-        getrlimit(RLIMIT_FSIZE, &old);
-        // Room for the header, the rows and part of one more.
-        const rlimit room{rlim_t(header.size() + rows * row.size() + 10), old.rlim_max};
-        log.Option1->click();
-        if (fault == "full") // after the lock file is made
-            setrlimit(RLIMIT_FSIZE, &room);
-        for (int i = 0; i < rows; ++i)
-            fire(log.TimerCount);
-        if (fault == "removed")
-            QFile::remove(path());
-        if (fault == "moved" || fault == "replaced")
-            QFile::rename(path(), moved);
-        if (fault == "replaced")
-            write(path(), "another file");
-        Dialogs::setNextAnswer(QMessageBox::Ok);
-        fire(log.TimerCount);
-        setrlimit(RLIMIT_FSIZE, &old);
-        QCOMPARE(Dialogs::boxesShown(), boxes + 1);
-        QTEST(Dialogs::lastBox().text, "text");
-        QVERIFY(log.Option2->isChecked() && !log.TimerCount->isActive());
-        QCOMPARE(contents(fault == "full" ? path() : moved),
-                 fault == "removed" ? "(missing)" : header + row.repeated(rows)); // no half row
-        if (fault == "replaced")
-            QCOMPARE(contents(path()), QByteArray("another file"));
     }
 
     // Log rotation: reopen() appends at the path, into a new file after a header; a run that
