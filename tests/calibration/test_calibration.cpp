@@ -86,46 +86,43 @@ class TestCalibration : public QObject {
     }
 
     // Points that cannot be calibrated with get a message that says why, and no coefficients;
-    // those at the limits of the range ("" for no message) are taken.
-    void badPointsAreRefused_data() {
-        QTest::addColumn<QString>("given");
-        QTest::addColumn<bool>("fahrenheit");
-        QTest::addColumn<QString>("message");
-        const auto row = [](const char* given, const char* message, bool fahrenheit = false) {
-            QTest::newRow(given) << given << fahrenheit << QString::fromUtf8(message);
-        };
-        row("10:5000 0:8000", "value; 2 given.");
-        row("10:0 0:8000 -10:12000", "A raw value of 0 means the sensor reads as");
-        row("10:0.12345678901 0:8000 -10:12000", "A raw value of 0.123456789 is below 1,");
-        row("10:5000 0:8000 -10:65536", "A raw value of 65536 is above 65535,");
-        row("10:5000 0:8000 -100.01:12000", "-100.01°C lies outside -100°C to 300°C,");
-        row("300.01:5000 0:8000 -10:12000", "300.01°C lies outside -100°C to 300°C,");
-        row("1e300:5000 1e299:8000 1e298:12000", "1e+300°F lies outside -148°F to 572°F,", true);
-        row("300:50 20:3000 -100:60000", "");
-        row("572:50 68:3000 -148:60000", "", true);
-        row("30:1000 20:1000.5 0:1001", "these coefficients give 30.03°C instead of 30°C at raw "
-                                        "1000: the raw values lie too close");
-        row("10:5000 0:8000 -10:5000", "Two points have the same raw value, 5000;");
-        row("10:5000 0:8000 10:12000", "Two points have the same temperature, 10°C;");
-        row("10:5000 -10:12000 20:8000", "but 20°C at raw 8000 is warmer than 10°C at raw 5000.");
-        row("30:1000 19.9:60000 20:2000", "turns back between raw 1000 and 60000: "
-                                          "C (-1.550967805e-06) is negative,");
-        row("30:1000 29.9:1500 0:60000", "turns back between raw 1000 and 60000: B "
-                                         "(-1.372236976e-04) is negative,");
-    }
+    // those at the limits of the range are taken.
     void badPointsAreRefused() {
-        QFETCH(QString, given);
-        QFETCH(bool, fahrenheit);
-        QFETCH(QString, message);
-        const auto unit = fahrenheit ? TemperatureUnit::Fahrenheit : TemperatureUnit::Celsius;
-        std::vector<ReferencePoint> points; // "10:5203" is 10° at raw 5203
-        for (const QString& point : given.split(u' '))
-            points.push_back(
-                {point.section(u':', 0, 0).toDouble(), point.section(u':', 1).toDouble()});
-        const CalibrationResult solved = solveSteinhartHart(points, unit);
-        QVERIFY2(solved.error.contains(message), qPrintable(solved.error));
-        if (!message.isEmpty()) // accepted at the limits of the range
-            QCOMPARE(solved.texts().a + solved.note, QStringLiteral("0.000000000e+00"));
+        const struct {
+            const char *given, *message; // "10:5203" is 10° at raw 5203; "" for no message
+            bool fahrenheit = false;
+        } cases[] = {
+            {"10:5000 0:8000", "value; 2 given."},
+            {"10:0 0:8000 -10:12000", "A raw value of 0 means the sensor reads as"},
+            {"10:0.12345678901 0:8000 -10:12000", "A raw value of 0.123456789 is below 1,"},
+            {"10:5000 0:8000 -10:65536", "A raw value of 65536 is above 65535,"},
+            {"10:5000 0:8000 -100.01:12000", "-100.01°C lies outside -100°C to 300°C,"},
+            {"300.01:5000 0:8000 -10:12000", "300.01°C lies outside -100°C to 300°C,"},
+            {"1e300:5000 1e299:8000 1e298:12000", "1e+300°F lies outside -148°F to 572°F,", true},
+            {"300:50 20:3000 -100:60000", ""},
+            {"572:50 68:3000 -148:60000", "", true},
+            {"30:1000 20:1000.5 0:1001", "these coefficients give 30.03°C instead of 30°C at raw "
+                                         "1000: the raw values lie too close"},
+            {"10:5000 0:8000 -10:5000", "Two points have the same raw value, 5000;"},
+            {"10:5000 0:8000 10:12000", "Two points have the same temperature, 10°C;"},
+            {"10:5000 -10:12000 20:8000", "but 20°C at raw 8000 is warmer than 10°C at raw 5000."},
+            {"30:1000 19.9:60000 20:2000",
+             "turns back between raw 1000 and 60000: C (-1.550967805e-06) is negative,"},
+            {"30:1000 29.9:1500 0:60000",
+             "turns back between raw 1000 and 60000: B (-1.372236976e-04) is negative,"},
+        };
+        for (const auto& [given, message, fahrenheit] : cases) {
+            std::vector<ReferencePoint> points;
+            for (const QString& point : QString::fromLatin1(given).split(u' '))
+                points.push_back(
+                    {point.section(u':', 0, 0).toDouble(), point.section(u':', 1).toDouble()});
+            const CalibrationResult solved = solveSteinhartHart(
+                points, fahrenheit ? TemperatureUnit::Fahrenheit : TemperatureUnit::Celsius);
+            QVERIFY2(solved.error.contains(QString::fromUtf8(message)),
+                     qPrintable(given + QStringLiteral(": ") + solved.error));
+            if (*message) // refused: no coefficients
+                QCOMPARE(solved.texts().a + solved.note, QStringLiteral("0.000000000e+00"));
+        }
     }
 
     // Capture averages the next ten raw values of a connected sensor, not failed reads nor 0. Three
