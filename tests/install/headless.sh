@@ -51,6 +51,7 @@ sed -n 2p "$work/out" | grep -qE '^[^,]+,[^,]+,50, 50 ' || fail "first row: $(se
 stamp='[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}(Z|[+-][0-9]{2}:[0-9]{2})'
 grep -qE "^$stamp port status: sensors connected$" "$work/err" || fail "no connected line: $(cat "$work/err")"
 grep -qE "^$stamp port status: .*unplugged" "$work/err" || fail "no unplugged line: $(cat "$work/err")"
+[ "$(wc -l <"$work/err")" -eq 2 ] || fail "a status line for each change only: $(cat "$work/err")"
 
 # A file, moved away as log rotation does, then SIGHUP: the moved file keeps its rows, new rows
 # go to a new file at the path, with its header.
@@ -64,11 +65,30 @@ stop INT "SIGHUP run"
 whole "$work/moved.csv"
 whole "$work/log.csv"
 
+# The log's folder replaced by a file, then SIGHUP: the log cannot be opened again; the run
+# says so and ends with status 4 (no row is due in between). Killed after a minute if it hangs.
+mkdir "$work/gone"
+"$kelvano" --headless --demo --log "$work/gone/log.csv" --interval 3600 2>"$work/err" &
+pid=$!
+i=0
+while [ ! -s "$work/gone/log.csv" ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+rm -rf "$work/gone"
+: >"$work/gone"
+kill -HUP $pid
+i=0
+while kill -0 $pid 2>/dev/null && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+kill -9 $pid 2>/dev/null
+wait $pid
+status=$?
+pid=""
+[ $status -eq 4 ] && grep -q "^Logging stopped: .*could not be opened again" "$work/err" ||
+    fail "reopen after SIGHUP failed: status $status, $(cat "$work/err")"
+
 # check STATUS LINE ARGS...: the run ends with STATUS and prints LINE on its own line.
 check() {
     want_status=$1 want_line=$2
     shift 2
-    out=$("$kelvano" "$@" 2>&1)
+    out=$(timeout 60 "$kelvano" "$@" 2>&1) # a run that does not end is cut off
     status=$?
     [ "$status" -eq "$want_status" ] && printf '%s\n' "$out" | grep -qxF -- "$want_line" ||
         fail "kelvano $*: status $status, not $want_status, or no line $want_line in: $out"
