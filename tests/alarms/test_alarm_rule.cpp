@@ -10,20 +10,10 @@ namespace {
 constexpr qint64 base = 1'800'000'000'000; // wall clock of the first tick
 
 AlarmLimits high(double limit, double hysteresis = 1, int hold = 0) {
-    AlarmLimits l;
-    l.highOn = true;
-    l.high = limit;
-    l.hysteresis = hysteresis;
-    l.holdSeconds = hold;
-    return l;
+    return {true, limit, false, 0, hysteresis, hold};
 }
 AlarmLimits low(double limit, double hysteresis = 1, int hold = 0) {
-    AlarmLimits l;
-    l.lowOn = true;
-    l.low = limit;
-    l.hysteresis = hysteresis;
-    l.holdSeconds = hold;
-    return l;
+    return {false, 0, true, limit, hysteresis, hold};
 }
 
 QString text(const AlarmEvent& e) {
@@ -39,10 +29,9 @@ QString text(const AlarmEvent& e) {
     return t + QStringLiteral(" @%1").arg((e.startedMs - base) / 1000);
 }
 
-// Feeds sensor 1 one token a second: a number is a reading, "u" unplugged,
-// "x" a failed read; "C" and "F" change the unit and "H<n>" the high limit
-// before the next second, "H" alone gives the limits again as they are shown. Returns the events,
-// and the seconds at which sensor 1 was in alarm.
+// Feeds sensor 1 one token a second: a reading, "u" unplugged, "x" a failed read; "C"/"F" change
+// the unit, "H<n>" the high limit, "H" gives the limits again as shown. Returns the events and
+// the seconds in alarm.
 std::pair<QString, QString> run(AlarmRule& rule, const char* ticks) {
     QStringList events, alarmed;
     qint64 second = 0;
@@ -84,9 +73,6 @@ TEST(AlarmRule, ReadingsToEvents) {
         const char* events;
         const char* inAlarm;
     };
-    AlarmLimits both = high(30, 2);
-    both.lowOn = true;
-    both.low = 10;
     const Case cases[] = {
         {"at the limit is no alarm, one degree past it is; back below limit - hysteresis ends it",
          high(25), 'F', "25 26 24 23", "1 high 26/25F @1, 3 normal/high 23/25F @1", "1 2"},
@@ -97,7 +83,9 @@ TEST(AlarmRule, ReadingsToEvents) {
          "2 low -1/0C @2, 5 normal/low 2/0C @2, 6 low -1/0C @6", "2 3 4 6"},
         {"hold time: past for 3 s; a reading back in starts the count again", high(25, 1, 3), 'F',
          "26 26 25 26 26 26 26 20", "6 high 26/25F @3, 7 normal/high 20/25F @3", "6"},
-        {"high and low at once: one jump ends one and starts the other", both, 'F',
+        {"high and low at once: one jump ends one and starts the other",
+         {true, 30, true, 10, 2, 0},
+         'F',
          "20 31 5 20 9 12 13",
          "1 high 31/30F @1, 2 normal/high 5/30F @1, 2 low 5/10F @2, 3 normal/low 20/10F @2, "
          "4 low 9/10F @4, 6 normal/low 13/10F @4",
@@ -110,8 +98,7 @@ TEST(AlarmRule, ReadingsToEvents) {
         {"unplugged for the hold time is an event; new limits keep it; a reading ends it",
          low(0, 1, 2), 'F', "5 u x u H5 u 5", "3 unplugged @1, 5 normal/unplugged 5 @1", "3 4"},
         {"unplugged with no limit on is nothing", AlarmLimits(), 'F', "u u u", "", ""},
-        {"a unit change converts the limit and the hysteresis; back, even after the limits are "
-         "given "
+        {"a unit change converts the limit and hysteresis; back, even after the limits are given "
          "again as shown, gives the typed number",
          high(78, 1.8), 'F', "70 79 C H 26 25 24 F 78 79",
          "1 high 79/78F @1, 4 normal/high 24/25.5556C @1, 6 high 79/78F @6", "1 2 3 6"},
