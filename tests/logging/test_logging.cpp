@@ -40,12 +40,10 @@ void touch(const QString& path, const QDateTime& changed) {
     QVERIFY(file.setFileTime(changed, QFileDevice::FileModificationTime));
 }
 
-// Fires the timer as the event loop does when an interval has passed.
 void fire(QTimer* timer) {
     QMetaObject::invokeMethod(timer, "timeout");
 }
 
-// The files in a folder, lock files included.
 QStringList files(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
@@ -74,8 +72,7 @@ class TestLogging : public QObject {
             QFile::remove(folder.filePath(name));
     }
 
-    // Rows in the user's formats, with a four-digit year and the time without its zone or
-    // what joined the zone to it.
+    // The user's formats, a four-digit year, the time without its zone or what joined it.
     void rowsInTheUsersFormats_data() {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QByteArray>("text");
@@ -97,7 +94,6 @@ class TestLogging : public QObject {
         QTEST(contents(path()), "text");
     }
 
-    // Row text as CSV wants it; quoted format text is not a zone or a year.
     void rowText() {
         QCOMPARE(CsvLog::rowText("d", "t", -7, -7), QByteArray("d,t,-7,-7 \r\n"));
         QCOMPARE(CsvLog::rowText("d", "t", 0, 0), QByteArray("d,t,0, 0 \r\n"));
@@ -119,8 +115,7 @@ class TestLogging : public QObject {
         QCOMPARE(CsvLog::folderFor(own, docs, {own + "/link"}), docs);
     }
 
-    // A run writes the header, then a row per interval, the first one interval after the start;
-    // a new run keeps the earlier one's file under the time of its last change.
+    // A new run keeps the earlier one's file under the time of its last change.
     void aRunWritesHeaderThenOneRowPerInterval() {
         auto w = window();
         LogPanel& log = *w->logPanel();
@@ -138,7 +133,6 @@ class TestLogging : public QObject {
         const QDateTime changed(QDate(2026, 12, 4), QTime(23, 5, 9));
         const QString kept = folder.filePath("KelvanoLog-2026-12-04_230509.csv");
         touch(path(), changed);
-        // One sensor in °C, the other in °F.
         w->setupPanel()->setUnitOption(w->setupPanel()->column(1).opC, true);
         w->Timer1_Timer();
         log.Option1->click();
@@ -146,8 +140,7 @@ class TestLogging : public QObject {
         QCOMPARE(contents(path()), header + "12/5/2026,7:48:47 AM,10, 50 \r\n");
         QCOMPARE(contents(kept), header + row + row);
 
-        // Leaving the program closes the file with every row in it; the next run keeps it
-        // beside the first, with a counter.
+        // Leaving closes the file; the next run keeps it beside the first, with a counter.
         w->close();
         QVERIFY(log.Option2->isChecked() && !log.log().isOpen() && !log.TimerCount->isActive());
         touch(path(), changed);
@@ -162,8 +155,7 @@ class TestLogging : public QObject {
         QCOMPARE(files(folder.path()).size(), 3 + 1);
     }
 
-    // Choosing an interval, also the one already chosen, counts from the choice; a position set
-    // in code (restoring the stored settings) sets the interval too.
+    // Choosing an interval, also the one already chosen, counts from the choice.
     void aChoiceRestartsTheCount() {
         auto w = window();
         LogPanel& log = *w->logPanel();
@@ -180,9 +172,8 @@ class TestLogging : public QObject {
         QCOMPARE(log.TimerCount->interval(), 30000);
     }
 
-    // A run that cannot start, or that ends by itself (a write failed, the file was removed or
-    // replaced), says why in a box, with "stop" selected behind it. A failed start leaves the
-    // earlier file as it was; a run that ended leaves the whole rows it wrote, and no half row.
+    // A failed start or a run ending by itself says why in a box, "stop" selected behind it;
+    // the earlier file stays as it was, and an ended run leaves whole rows, no half row.
     void aRunThatFails_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("rows"); // written before the fault
@@ -251,7 +242,6 @@ class TestLogging : public QObject {
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit old{};
         getrlimit(RLIMIT_FSIZE, &old);
-        // Room for the header, the rows and part of one more.
         const rlimit room{rlim_t(header.size() + rows * row.size() + 10), old.rlim_max};
         log.Option1->click();
         if (fault == "file size") // after the lock file is made
@@ -288,8 +278,8 @@ class TestLogging : public QObject {
         QCOMPARE(contents(path()), header);
     }
 
-    // Log rotation: reopen() appends at the path, into a new file after a header; a run that
-    // follows its path does so by itself; a run that cannot go on has stopped when it says so.
+    // Log rotation: reopen() starts a new file at the path; a run that cannot go on has
+    // stopped when it says so.
     void rotation() {
         LogRun run([] { return std::array<int16_t, 2>{50, 50}; });
         run.setClock([] { return morning; });
@@ -325,7 +315,6 @@ class TestLogging : public QObject {
         QVERIFY(QDir().rmdir(path()));
     }
 
-    // Standard output gets the header first; one that takes nothing ends the start.
     void standardOutput() {
         LogRun run([] { return std::array<int16_t, 2>{50, 50}; });
         run.setClock([] { return morning; });
@@ -346,7 +335,6 @@ class TestLogging : public QObject {
         QCOMPARE(run.errorMessage(), "Logging did not start: standard output could not be written "
                                      "(No space left on device).");
         QCOMPARE(LogRun::intervalMs(-1), 1000);
-        QCOMPARE(LogRun::intervalMs(6), 60000);
     }
 };
 
