@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A real Prometheus server scrapes the program every second while it replays both sensors
-// read, the port unplugged, then sensor 2 unplugged; what Prometheus stored is checked
-// against the conversion of the replayed raw values. Everything runs on loopback and ends
-// by itself within a minute.
+// A real Prometheus server on loopback scrapes the program each second while it replays; what it
+// stored must be the conversion of the replayed raw values.
 #include "sensor/conversion.h"
 
 #include <QCoreApplication>
@@ -33,10 +31,9 @@ quint16 freePort() {
     return probe.serverPort();
 }
 
-// Values by time for each series, the series named by their sensor label.
 using Series = std::map<QString, std::map<double, double>>;
 
-// An instant query; nothing when Prometheus does not answer.
+// Values by time by sensor label; nothing when Prometheus does not answer.
 std::optional<Series> query(quint16 port, const QString& promql) {
     QUrl url(QStringLiteral("http://127.0.0.1:%1/api/v1/query").arg(port));
     url.setQuery(QUrlQuery{{QStringLiteral("query"), promql}});
@@ -80,8 +77,7 @@ std::set<double> valuesOf(const std::map<double, double>& points) {
 TEST(Prometheus, ScrapesReplayedReadings) {
     const QDeadlineTimer deadline(50000);
     int argc = 1;
-    char name[] = "test_prometheus";
-    char* argv[] = {name, nullptr};
+    char name[] = "test_prometheus", *argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     QDir(dir.path()).mkpath(QStringLiteral("config/Corvanta"));
@@ -91,14 +87,13 @@ TEST(Prometheus, ScrapesReplayedReadings) {
         f.write(text.toUtf8());
         return f.fileName();
     };
-    // Six reads of both sensors, six with the port unplugged, then sensor 2 unplugged.
     const QString replay =
         write("replay", QStringLiteral("probe 0\n") + QStringLiteral("0 5203 31036\n").repeated(6) +
                             QStringLiteral("167\n").repeated(6) + QStringLiteral("0 8000 0\n"));
     const QString target = QStringLiteral("127.0.0.1:%1").arg(freePort());
     const quint16 port = freePort();
-    // Stored settings: only an alarm above 40 °F on sensor 1, so both sensors convert with
-    // their initial coefficients and no offset; the first entry is above it, the last below.
+    // Both sensors read, the port unplugged, then sensor 2 unplugged; sensor 1 has an alarm above
+    // 40 °F (the first entry is above it, the last below) and no offset.
     write("config/Corvanta/Kelvano.conf",
           QStringLiteral("[Settings]\nAlarm1HighOn=True\nAlarm1High=40\n"));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -135,15 +130,10 @@ TEST(Prometheus, ScrapesReplayedReadings) {
     EXPECT_EQ(second.exitCode(), 2);
     EXPECT_TRUE(second.readAllStandardError().contains("the port is in use by another program"));
 
-    // Past the unplugged stretch and a few reads into the last entry.
-    ASSERT_TRUE(waitFor(QStringLiteral("kelvano_reads_total"), 16))
-        << "too slow to reach the last entry";
-    const double a1 = *steinhartHartCelsius(5203, initialCoefficients(1));
-    const double a2 = *steinhartHartCelsius(31036, initialCoefficients(2));
-    const double b1 = *steinhartHartCelsius(8000, initialCoefficients(1));
-
-    // Everything stored: each temperature the conversion of a raw value replayed while it was
-    // read, none scraped while the port was unplugged.
+    ASSERT_TRUE(waitFor(QStringLiteral("kelvano_reads_total"), 16)) << "last entry not reached";
+    const auto c = [](uint32_t raw, int s) {
+        return *steinhartHartCelsius(raw, initialCoefficients(s));
+    };
     const auto up = query(port, QStringLiteral("kelvano_port_up[5m]"));
     const auto temperatures = query(port, QStringLiteral("kelvano_temperature_celsius[5m]"));
     ASSERT_TRUE(up && temperatures && up->size() == 1);
@@ -157,10 +147,10 @@ TEST(Prometheus, ScrapesReplayedReadings) {
             EXPECT_TRUE(at == upPoints.end() || at->second == 1) << sensor.toStdString() << time;
         }
     }
-    EXPECT_EQ(seen, (std::map<QString, std::set<double>>{{QStringLiteral("1"), {a1, b1}},
-                                                         {QStringLiteral("2"), {a2}}}));
+    EXPECT_EQ(seen,
+              (std::map<QString, std::set<double>>{{QStringLiteral("1"), {c(5203, 1), c(8000, 1)}},
+                                                   {QStringLiteral("2"), {c(31036, 2)}}}));
 
-    // Sensor 1's alarm was on, and is off now.
     const auto alarm = query(port, QStringLiteral("kelvano_alarm_active{limit=\"high\"}[5m]"));
     ASSERT_TRUE(alarm && alarm->size() == 1 && alarm->count(QStringLiteral("1")));
     EXPECT_EQ(valuesOf(alarm->at(QStringLiteral("1"))), (std::set<double>{0, 1}));
