@@ -16,14 +16,6 @@
 #include <cmath>
 
 namespace {
-// A table column as one text.
-QString column(const QTableWidget* table, int c) {
-    QStringList texts;
-    for (int r = 0; r < table->rowCount(); ++r)
-        texts << table->item(r, c)->text();
-    return texts.join(u' ');
-}
-
 void fill(CalibrationDialog* d, const QStringList& temperatures, const QStringList& raws) {
     for (int i = 0; i < 3; ++i) {
         d->rows[i].temperature->setText(temperatures.value(i));
@@ -155,11 +147,7 @@ class TestCalibration : public QObject {
         QCOMPARE(d->lblMessage->text(), "Point 2 needs both a temperature and a raw value.");
         fill(d, {"60.73", "32.99", "10.04"}, {"3000", "10000", "31036"});
         d->btnCalculate->click();
-        QVERIFY(d->btnUse->isEnabled());
-        // The coefficients give the reference temperatures back, and the curve around them.
-        QCOMPARE(column(d->tblCheck, 0), "1673 3000 5477 10000 17617 31036 55661");
-        QCOMPARE(column(d->tblCheck, 1), " 60.73  32.99  10.04 ");
-        QCOMPARE(column(d->tblCheck, 2), "75.67 60.73 46.38 32.99 21.17 10.04 -0.80");
+        QVERIFY(d->btnUse->isEnabled()); // the check table: the reference image "calibration-used"
 
         // A point changed after Calculate takes the coefficients and "Use these" away.
         QTest::keyClick(d->rows[1].temperature, Qt::Key_0);

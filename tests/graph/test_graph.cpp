@@ -43,8 +43,7 @@ struct PaintedArea : QObject {
     QRect take() { return std::exchange(area, {}).boundingRect(); }
 };
 
-// The chart inside its border as the window's backing store holds it, that is as the screen
-// shows it.
+// The chart inside its border as the screen shows it (the window's backing store).
 QImage onScreen(frmGraph* graph) {
     const QPoint at = graph->Picture1->mapTo(graph, QPoint(2, 2));
     return graph->screen()
@@ -113,19 +112,8 @@ class TestGraph : public QObject {
         }
     }
 
-    // A fresh chart: a line every 25 rows and every 25 columns, from 25 on, edge to edge.
-    void freshGrid() {
-        const QImage fresh = StripChart(background()).image();
-        QString lines(25, u'.');
-        for (int i = 25; i < 400; i += 25)
-            lines += u'K' + QString(24, u'.');
-        QCOMPARE(pixels(fresh, 0, 0, 400, false) + pixels(fresh, 0, 0, 250, true),
-                 lines + lines.left(250));
-    }
-
-    // What is on screen is the chart image, tick after tick, while the view scrolls what it
-    // shows and copies only the newest columns: steep jumps, edges of the scale, readings beyond
-    // it, and gaps.
+    // The screen shows the chart image tick after tick (jumps, the scale's edges, readings beyond
+    // it, gaps) while the view repaints only the newest columns.
     void screenShowsTheChart() {
         int second = 0;
         const auto graph = std::make_unique<frmGraph>(
@@ -148,8 +136,7 @@ class TestGraph : public QObject {
         }
     }
 
-    // The window plots the main window's graph values, goes on without it, and is emptied by
-    // closing.
+    // The window plots the main window's values, goes on without it, and closing empties it.
     void plotsTheMainWindowsValues() {
         auto w = loadedWindow();
         QVERIFY(w);
