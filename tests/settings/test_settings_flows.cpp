@@ -33,7 +33,6 @@ QString stored(const QStringList& keys) {
     return pairs.join(QStringLiteral("; "));
 }
 
-// Stores "key=value; key=value".
 void store(const QString& pairs) {
     cl_Kelvano::Values values;
     for (const QString& pair : pairs.split(QStringLiteral("; "), Qt::SkipEmptyParts))
@@ -53,7 +52,6 @@ QString describe(frmTemp1& w, int s) {
         .arg(c.codes.profile + u' ' + c.codes.offset + u' ' + c.codes.unit);
 }
 
-// What a function wrote to standard error.
 QString standardError(const std::function<void()>& run) {
     QTemporaryFile capture;
     if (!capture.open())
@@ -81,7 +79,6 @@ QString describe(const SettingsModel& m, int s) {
         .arg(c.codes.profile + u' ' + c.codes.offset + u' ' + c.codes.unit);
 }
 
-// Picks an entry from a chooser's list, as a user does.
 void choose(QComboBox* chooser, int index) {
     chooser->showPopup();
     QAbstractItemView* view = chooser->view();
@@ -142,8 +139,7 @@ class TestSettingsFlows : public QObject {
         QCOMPARE(model.intervalPosition(), w->logPanel()->cboTimer->currentIndex());
     }
 
-    // A profile picked from the list loads, even when already selected; Save writes the selected
-    // profiles' coefficients as the user left them, and no others.
+    // A profile picked loads, even when already selected; Save writes only the selected ones.
     void choosingThenSaving() {
         store("A1-1_value=1; B1-1_value=2e-4; A1-2_value=2; C2-3_value=3");
         auto w = loadedWindow();
@@ -188,11 +184,8 @@ class TestSettingsFlows : public QObject {
                                   "13e-4 0.000256377 0.000000230|-1|-F|10 0 F"); // as saved
     }
 
-    // A Save or Delete that fails says so, naming the file and the reason, and changes neither
-    // the file nor the panel; Delete asks first (No by default). A file that cannot be read (a
-    // folder in its place) leaves the defaults and is never overwritten. Each read tells of it in
-    // a line on standard error: start-up, a profile choice and Refresh read it once, Save and
-    // Delete only within the store's one change.
+    // A failed Save or Delete names the file and reason and changes neither file nor panel.
+    // An unreadable file leaves the defaults, is never overwritten, and is told once per read.
     void faultsAreShownAndChangeNothing_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("reason");
@@ -284,13 +277,11 @@ class TestSettingsFlows : public QObject {
         }
     }
 
-    // The raw values are written while the user can see them, and are up to date when they come
-    // into view.
+    // The raw values are up to date when they come into view.
     void rawValuesWhenSeen() {
         auto w = loadedWindow("0 5203 31036\n0 4000 30000\n0 3000 20000\n0 2000 10000\n");
-        for (const char* name :
-             {"lblName1", "lblName2", "a1_label", "b1_Label", "c2_Label", "label", "rawdata2_Label",
-              "lblS2_3"}) // the reference images show them
+        for (const char* name : {"lblName1", "lblName2", "a1_label", "b1_Label", "c2_Label",
+                                 "label", "rawdata2_Label", "lblS2_3"}) // names other tools look up
             QVERIFY2(w->findChild<QWidget*>(QLatin1String(name)), name);
         const SetupPanel::Column* c[] = {&w->setupPanel()->column(1), &w->setupPanel()->column(2)};
         const auto raw = [&] { return c[0]->raw->text() + u' ' + c[1]->raw->text(); };

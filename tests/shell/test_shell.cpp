@@ -29,15 +29,13 @@ QList<QWidget*> openWindows() {
     return open;
 }
 
-// Runs the event loop (or the program) until it ends or the limit passes; returns the exit
-// status, 99 when it did not end by itself.
+// The exit status of the event loop (or the program), 99 when it did not end by the limit.
 int runUntilEnd(int limitMs, const std::function<int()>& run = &QCoreApplication::exec) {
     const QObject limit; // the limit ends with the run
     QTimer::singleShot(limitMs, &limit, [] { QCoreApplication::exit(99); });
     return run();
 }
 
-// Counts the windows shown while it lives.
 struct ShownWindows : QObject {
     int count = 0;
     ShownWindows() { qApp->installEventFilter(this); }
@@ -60,8 +58,7 @@ class TestShell : public QObject {
             w->close();
     }
 
-    // The program itself on a port without a device: the box, no window, exit status 1, and no
-    // icon left behind.
+    // A port without a device: the box, no window, exit status 1, no icon left behind.
     void missingDeviceEndsTheProgram() {
         QTemporaryFile replay;
         QVERIFY(replay.open());
@@ -80,8 +77,7 @@ class TestShell : public QObject {
         QVERIFY(!iconModule::isInstalled());
     }
 
-    // The program on a port that answers runs until its window is closed, showing each tick:
-    // from a replay file, and from the first joystick named by its index.
+    // A port that answers: the program runs until its window is closed, showing each tick.
     void programRunsUntilTheWindowCloses_data() {
         QTest::addColumn<QString>("option");
         QTest::newRow("replay") << QStringLiteral("--replay");
@@ -122,9 +118,8 @@ class TestShell : public QObject {
         QCOMPARE(seen, QStringLiteral("port status: sensors connected"));
     }
 
-    // Every control that the layout places: name, then left, top, width and height in twips as
-    // designed ("-" where the design gives none); a separator line by its two ends. The first
-    // tick, about a second after start-up, shows the port; a setup change shows at the next tick.
+    // Controls as designed: name, left, top, width, height in twips ("-": not given); a line by
+    // its two ends. A setup change shows at the next tick.
     void startUpLayoutAndTicks() {
         auto w = loadedWindow();
         const QString designed = QStringLiteral(
@@ -172,9 +167,8 @@ class TestShell : public QObject {
                                          "Select Sensor 2|7°C|50°F|44.6|50"));
     }
 
-    // The menus with their keys; each size command sets the client size that cuts the fixed
-    // layout at its place (readouts; readouts and log; everything), and the hidden graph labels
-    // stay hidden at every size. Editing keys in a text field belong to the field.
+    // Menus and keys; each size command cuts the fixed layout at its place; editing keys in a
+    // text field belong to the field.
     void menusSizesAndKeys() {
         auto w = loadedWindow();
         w->show();
@@ -218,8 +212,7 @@ class TestShell : public QObject {
         QTRY_COMPARE(w->centralWidget()->size(), QSize(208, 226));
     }
 
-    // The window menu and tray clicks change the window's state; the menu's items follow, and
-    // LastState keeps the state a minimised window is restored to.
+    // Window menu and tray clicks; LastState keeps the state a minimised window returns to.
     void windowStatesFromTheMenuAndTheTray() {
         auto w = loadedWindow();
         w->show();
@@ -248,16 +241,13 @@ class TestShell : public QObject {
                     enabled += a->isEnabled() ? u'1' : u'0';
             QCOMPARE(enabled + u' ' + QString::number(w->LastState), QLatin1String(expected));
         }
-        // A right click opens the window menu; its Close unloads the main window and the icon.
         iconModule::TrayActivated(QSystemTrayIcon::Context);
         QTRY_VERIFY(w->mnuTray->isVisible());
         w->mnuTrayClose->trigger();
         QVERIFY(!w->isVisible() && !w->Timer1->isActive() && !iconModule::isInstalled());
     }
 
-    // Closing the main window leaves the About, ReadMe and graph windows, one each however often
-    // opened, running; Close frees About and ReadMe; Exit closes every window, hidden ones too,
-    // and the program ends.
+    // Closing the main window leaves the other windows (one each) running; Exit closes all.
     void otherWindowsThenExit() {
         auto w = loadedWindow();
         w->show();
@@ -269,7 +259,7 @@ class TestShell : public QObject {
             if (window != w.get())
                 others[window->objectName()] = window;
         QCOMPARE(others.keys(), QStringList({"frmAbout", "frmGraph", "frmHelp"}));
-        // About: its image, and a blank title, since for an empty one the platform shows a name.
+        // A blank title: for an empty one the platform shows a name.
         const auto* about = qobject_cast<frmAbout*>(others["frmAbout"]);
         QVERIFY(about->windowTitle() == u' ' && !about->Image1->pixmap().isNull());
         const QPlainTextEdit* readMe = qobject_cast<frmHelp*>(others["frmHelp"])->txtFile;
