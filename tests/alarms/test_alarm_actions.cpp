@@ -114,13 +114,12 @@ TEST(AlarmCommand, RunsWithoutAShell) {
     lines.sort();
     const QString name = QStringLiteral("kelvano: alarm command \"%1\"").arg(rec.script);
     ASSERT_EQ(lines.size(), 5) << lines.join(u'\n').toStdString();
-    EXPECT_TRUE(lines[0].startsWith(
+    EXPECT_TRUE(lines.takeFirst().startsWith(
         "kelvano: alarm command \"/nonexistent/alarm-command\" could not start: "));
-    EXPECT_EQ(lines[1], name + " exited with status 3");
-    EXPECT_EQ(lines[2], name + ": first line");
-    EXPECT_EQ(lines[3], name + ": unfinished");
-    EXPECT_EQ(lines[4],
-              "kelvano: alarm command not run: a quote is not closed in: notify 'unclosed");
+    EXPECT_EQ(lines, QStringList({name + " exited with status 3", name + ": first line",
+                                  name + ": unfinished",
+                                  "kelvano: alarm command not run: a quote is not closed in: "
+                                  "notify 'unclosed"}));
 }
 
 // A replay that crosses the high limit runs the command with each event's values. (The lines on
