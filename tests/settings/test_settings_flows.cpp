@@ -189,12 +189,9 @@ class TestSettingsFlows : public QObject {
     void faultsAreShownAndChangeNothing_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("full disk") << "full"
-                                   << "is the disk full?";
-        QTest::newRow("a folder in its place") << "folder"
-                                               << "it is a folder";
-        QTest::newRow("nothing stored") << ""
-                                        << "";
+        QTest::newRow("full disk") << QString("full") << QString("is the disk full?");
+        QTest::newRow("a folder in its place") << QString("folder") << QString("it is a folder");
+        QTest::newRow("nothing stored") << QString() << QString();
     }
     void faultsAreShownAndChangeNothing() {
         QFETCH(QString, fault);
