@@ -425,11 +425,8 @@ void HistoryWindow::viewChanged(const QCPRange& range) {
 QString HistoryWindow::timeText(double seconds) const {
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(std::llround(seconds * 1000));
     const QLocale locale;
-    return locale.toString(when.date(),
-                           CsvLog::withFullYear(locale.dateFormat(QLocale::ShortFormat))) +
-           QLatin1Char(' ') +
-           locale.toString(when.time(),
-                           CsvLog::withoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
+    return locale.toString(when.date(), CsvLog::dateFormat(locale)) + QLatin1Char(' ') +
+           locale.toString(when.time(), CsvLog::timeFormat(locale));
 }
 
 void HistoryWindow::pointAt(const QPoint& position) {
@@ -561,8 +558,7 @@ bool HistoryWindow::exportCsv(const QString& path) {
     const RowTimeFormat format =
         format_.isValid()
             ? format_
-            : RowTimeFormat(locale, CsvLog::withFullYear(locale.dateFormat(QLocale::ShortFormat)),
-                            CsvLog::withoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
+            : RowTimeFormat(locale, CsvLog::dateFormat(locale), CsvLog::timeFormat(locale));
     const QCPRange view = plot->xAxis->range();
     const auto [first, last] = rows_.between(view.lower, view.upper);
     QByteArray csv = CsvLog::header();

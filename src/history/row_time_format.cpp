@@ -52,12 +52,6 @@ int digitAt(const char* text, int size, const std::vector<QByteArray>& own, int*
     return 0;
 }
 
-QString fourDigitYear(QString format) {
-    if (!format.contains(QLatin1String("yyyy")))
-        format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
-    return format;
-}
-
 QString twoDigitYear(QString format) {
     format.replace(QLatin1String("yyyy"), QLatin1String("yy"));
     return format;
@@ -77,10 +71,10 @@ RowTimeFormat::RowTimeFormat(const QLocale& locale, const QString& dateFormat,
 }
 
 std::vector<RowTimeFormat> RowTimeFormat::forLocale(const QLocale& locale) {
-    const QString date = locale.dateFormat(QLocale::ShortFormat);
-    const QString time = CsvLog::withoutTimeZone(locale.timeFormat(QLocale::LongFormat));
-    return {RowTimeFormat(locale, twoDigitYear(date), time),
-            RowTimeFormat(locale, fourDigitYear(date), time)};
+    // What the log writes, and what it wrote before it wrote four-digit years.
+    const QString time = CsvLog::timeFormat(locale);
+    return {RowTimeFormat(locale, twoDigitYear(locale.dateFormat(QLocale::ShortFormat)), time),
+            RowTimeFormat(locale, CsvLog::dateFormat(locale), time)};
 }
 
 std::vector<RowTimeFormat> RowTimeFormat::candidates(const QLocale& first) {

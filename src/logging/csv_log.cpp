@@ -156,6 +156,14 @@ QString CsvLog::withFullYear(const QString& format) {
     return full;
 }
 
+QString CsvLog::dateFormat(const QLocale& locale) {
+    return withFullYear(locale.dateFormat(QLocale::ShortFormat));
+}
+
+QString CsvLog::timeFormat(const QLocale& locale) {
+    return withoutTimeZone(locale.timeFormat(QLocale::LongFormat));
+}
+
 bool CsvLog::open(const QString& path, Mode mode) {
     close();
     rows_ = 0;
@@ -187,10 +195,9 @@ bool CsvLog::openStandardOutput() {
 
 bool CsvLog::writeRow(const QDateTime& when, int16_t sensor1, int16_t sensor2) {
     const QLocale locale;
-    const QByteArray row = rowText(
-        locale.toString(when.date(), withFullYear(locale.dateFormat(QLocale::ShortFormat))),
-        locale.toString(when.time(), withoutTimeZone(locale.timeFormat(QLocale::LongFormat))),
-        sensor1, sensor2);
+    const QByteArray row =
+        rowText(locale.toString(when.date(), dateFormat(locale)),
+                locale.toString(when.time(), timeFormat(locale)), sensor1, sensor2);
     if (!write(row))
         return false;
     ++rows_;

@@ -53,6 +53,11 @@ class CsvLog {
     // A date format with a four-digit year, the locale's order and
     // separators kept.
     static QString withFullYear(const QString& format);
+    // The formats a row's date and time are written in under the given
+    // locale: its short date with a four-digit year, its long time without
+    // the zone.
+    static QString dateFormat(const QLocale& locale);
+    static QString timeFormat(const QLocale& locale);
 
     enum class Mode { Create, Append };
     // Closes what is open, then creates (or empties) the file, or opens it
