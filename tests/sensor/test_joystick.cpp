@@ -83,8 +83,7 @@ TEST(JoystickSource, ListsTheJoysticksAndReadsTheOneChosen) {
     source.choose(devices[2]);
     EXPECT_EQ(readOnce(source, reading), "0 33768 34768");
 
-    // Pulled out while another stays: unplugged, the values kept; back at another index: read.
-    // Listing left no device open.
+    // Pulled out while another stays: unplugged, values kept (listing left no device open).
     const SDL_JoystickID oneId = SDL_JoystickInstanceID(one->handle);
     second.reset();
     one.reset();
@@ -92,7 +91,7 @@ TEST(JoystickSource, ListsTheJoysticksAndReadsTheOneChosen) {
     EXPECT_EQ(readOnce(source, reading), "167 33768 34768");
     EXPECT_EQ(readOnce(source, reading), "167 33768 34768");
     EXPECT_EQ(source.probeDevice(), PortCode::NoDevice);
-    second.emplace("USB Thermo Port", 3);
+    second.emplace("USB Thermo Port", 3); // back at another index: read
     second->set(-2000, 0);
     EXPECT_EQ(readOnce(source, reading), "0 30768 32768");
     JoystickSource other; // nothing chosen, and the first device has two axes

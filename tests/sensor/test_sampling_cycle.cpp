@@ -42,11 +42,10 @@ TEST(SamplingCycle, FirstTick) {
     EXPECT_EQ(d.temperature[0] + d.temperature[1], QStringLiteral("50°F10°C"));
     EXPECT_EQ(d.graph[0] + QLatin1Char(' ') + d.graph[1], QStringLiteral("50 50"));
 
-    // A graph value too large to carry, or an offset code not one of the seven: no graph value.
+    // No graph value (here an offset code not one of the seven): the placeholders.
     Fixture none({{0, 0, 31036}});
-    none.inputs[0].coefficients = {QStringLiteral("1e-9"), QStringLiteral("0"),
-                                   QStringLiteral("0")};
-    none.inputs[1].codes.offset = QStringLiteral("+3");
+    for (ChannelInput& input : none.inputs)
+        input.codes.offset = QStringLiteral("+3");
     const Displays& nd = none.tick();
     EXPECT_EQ(nd.graph[0] + nd.graph[1], QStringLiteral("xy"));
 }
