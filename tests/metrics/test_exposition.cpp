@@ -123,8 +123,7 @@ TEST(Exposition, BeforeTheFirstReadAndAlarms) {
                     {R"(kelvano_build_info{version=""})", 1}}));
 }
 
-// The Prometheus and Grafana files name only metrics that the page has, and the dashboard
-// is JSON.
+// The Prometheus and Grafana files name only metrics that the page has; the dashboard is JSON.
 TEST(Exposition, ContribFilesNameServedMetrics) {
     MetricsState state;
     state.alarms = {{1, QStringLiteral("high"), true}};
@@ -137,8 +136,6 @@ TEST(Exposition, ContribFilesNameServedMetrics) {
         for (const QRegularExpressionMatch& m : metric.globalMatch(QString::fromUtf8(text)))
             EXPECT_TRUE(page.contains("# TYPE " + m.captured().toUtf8() + ' '))
                 << file << ": " << m.captured().toStdString();
-        if (QByteArray(file).endsWith(".json")) {
-            EXPECT_FALSE(QJsonDocument::fromJson(text).isNull()) << file;
-        }
+        EXPECT_TRUE(!QByteArray(file).endsWith(".json") || !QJsonDocument::fromJson(text).isNull());
     }
 }
