@@ -18,8 +18,7 @@ namespace {
 // The event loop that runs the commands; one per test program.
 QCoreApplication& app() {
     static int argc = 1;
-    static char name[] = "test_alarms";
-    static char* argv[] = {name, nullptr};
+    static char name[] = "test_alarms", *argv[] = {name, nullptr};
     static QCoreApplication instance(argc, argv);
     return instance;
 }
