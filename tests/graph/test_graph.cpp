@@ -45,6 +45,9 @@ struct PaintedArea : QObject {
 
 // The chart inside its border as the screen shows it (the window's backing store).
 QImage onScreen(frmGraph* graph) {
+    if (!QTest::qWaitForWindowExposed(graph))
+        return {};
+    QCoreApplication::sendPostedEvents();
     const QPoint at = graph->Picture1->mapTo(graph, QPoint(2, 2));
     return graph->screen()
         ->grabWindow(graph->winId(), at.x(), at.y(), StripChart::Width, StripChart::Height)
@@ -141,12 +144,6 @@ class TestGraph : public QObject {
         auto w = loadedWindow();
         QVERIFY(w);
         w->show();
-        const auto shown = [](frmGraph* graph) {
-            if (!QTest::qWaitForWindowExposed(graph))
-                return QImage();
-            QCoreApplication::sendPostedEvents();
-            return onScreen(graph);
-        };
         const QImage empty = StripChart(background()).image();
 
         w->mnuGraph->trigger();
@@ -162,24 +159,25 @@ class TestGraph : public QObject {
         QCOMPARE(places + QString::number(graph->Picture2->pixmap().width()),
                  "Picture1 0 0 405 255|Label10 416 24 82 17|Label3 424 192 74 17|Picture2 440 264 "
                  "41 33|btnG_Close 344 272 65 25|32");
-        QCOMPARE(shown(graph), empty);
+        QCOMPARE(onScreen(graph), empty);
         w->lblG1->setText(QStringLiteral("71.6"));
         w->lblG2->setText(QStringLiteral("33.8"));
         graph->Timer1_Timer();
-        QCOMPARE(pixels(shown(graph), 398, 127, 2, true) + pixels(shown(graph), 398, 165, 2, true),
+        QCOMPARE(pixels(onScreen(graph), 398, 127, 2, true) +
+                     pixels(onScreen(graph), 398, 165, 2, true),
                  QStringLiteral("RRBB"));
 
         // Without the main window it stays and plots the last values.
         w->close();
         graph->Timer1_Timer();
-        QCOMPARE(pixels(shown(graph), 395, 128, 4, false), QStringLiteral("RRRR"));
+        QCOMPARE(pixels(onScreen(graph), 395, 128, 4, false), QStringLiteral("RRRR"));
 
         QTest::mouseClick(graph->btnG_Close, Qt::LeftButton);
         QTRY_VERIFY(graph.isNull());
         w->mnuGraph->trigger();
         graph = graphWindow();
         QVERIFY(graph);
-        QCOMPARE(shown(graph), empty);
+        QCOMPARE(onScreen(graph), empty);
     }
 };
 

@@ -256,12 +256,10 @@ class TestHistory : public QObject {
         w.btnWholeRun->click();
         sameRange(x->range(), QCPRange(first, last));
         const QPoint centre = w.plot->axisRect()->center();
-        const double atCentre = x->pixelToCoord(centre.x());
         QWheelEvent wheel(centre, w.plot->mapToGlobal(centre), {}, {0, 120}, Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(w.plot, &wheel);
         QVERIFY(x->range().size() < (last - first) * 0.9);
-        QCOMPARE(x->pixelToCoord(centre.x()), atCentre);
 
         const QCPRange zoomed = x->range();
         const double step = x->pixelToCoord(centre.x()) - x->pixelToCoord(centre.x() - 100);

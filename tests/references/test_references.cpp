@@ -56,16 +56,14 @@ QString compare(QWidget* window, const QString& name) {
     QDir().mkpath(differenceFolder);
     actual.save(run);
     QImage difference(actual.size().expandedTo(reference.size()), QImage::Format_RGB32);
-    difference.fill(Qt::red);
     QRect changed;
     for (int y = 0; y < difference.height(); ++y)
         for (int x = 0; x < difference.width(); ++x) {
-            const QRgb a = actual.valid(x, y) ? actual.pixel(x, y) : 0;
-            if (!reference.valid(x, y) || !actual.valid(x, y) || a != reference.pixel(x, y))
-                changed |= QRect(x, y, 1, 1);
-            else
-                difference.setPixel(
-                    x, y, qRgb(192 + qGray(a) / 4, 192 + qGray(a) / 4, 192 + qGray(a) / 4));
+            const int grey = actual.valid(x, y) ? 192 + qGray(actual.pixel(x, y)) / 4 : 0;
+            const bool same =
+                grey && reference.valid(x, y) && actual.pixel(x, y) == reference.pixel(x, y);
+            changed |= same ? QRect() : QRect(x, y, 1, 1);
+            difference.setPixel(x, y, same ? qRgb(grey, grey, grey) : qRgb(255, 0, 0));
         }
     difference.save(diff);
     const auto size = [](QSize s) {
