@@ -62,10 +62,14 @@ class TestHistory : public QObject {
     QString path(const char* name = "KelvanoLog.csv") const {
         return folder.filePath(QLatin1String(name));
     }
+    // Writes or appends; the file then seems last changed at 1 a.m. on 1 January 2027.
     void write(const QByteArray& bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly) {
         QFile file(path());
         QVERIFY(file.open(mode));
         file.write(bytes);
+        file.flush();
+        file.setFileTime(QDateTime(QDate(2027, 1, 1), QTime(1, 0)),
+                         QFileDevice::FileModificationTime);
     }
     QString message(const LogReader& reader) const {
         return reader.message().replace(QDir::toNativeSeparators(path()), QStringLiteral("FILE"));
@@ -160,11 +164,6 @@ class TestHistory : public QObject {
         };
         for (const auto& c : cases) {
             write(c.text);
-            QFile file(path());
-            QVERIFY(file.open(QIODevice::Append));
-            file.setFileTime(QDateTime(QDate(2027, 1, 1), QTime(1, 0)),
-                             QFileDevice::FileModificationTime);
-            file.close();
             LogReader reader(path(), QLocale(QLatin1String(c.locale)));
             LogRows read;
             reader.readMore(read);
