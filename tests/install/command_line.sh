@@ -31,8 +31,10 @@ for display in unset :987; do
     [ "$display" = unset ] || export DISPLAY=$display
     check 0 "Kelvano $version" --version
     check 0 "Usage: $kelvano [options]" --help
-    check 2 "kelvano: use only one of --demo, --replay and --device" --demo --device 0
-    check 2 "$work/bad-replay:3: probe entry after a read" --replay "$work/bad-replay"
+    for headless in "" --headless; do # ($headless unquoted: nothing when empty)
+        check 2 "kelvano: use only one of --demo, --replay and --device" $headless --demo --device 0
+        check 2 "$work/bad-replay:3: probe entry after a read" $headless --replay "$work/bad-replay"
+    done
     check 1 "Kelvano: Unknown option 'bogus'." --bogus
     check 2 "kelvano: unexpected argument 'now'" --demo now
     check 3 "$nodisplay" --demo
@@ -44,7 +46,9 @@ for display in unset :987; do
     done
     if [ -z "$("$kelvano" --list-devices 2>/dev/null)" ]; then # none listed
         check 1 'kelvano: no joystick found. Check that the adapter is plugged in and that you may read it (on many systems: be in the "input" group, then log in again).' --list-devices
-        check 2 'kelvano: no joystick matches "Thermo"; no joystick is plugged in.' --device Thermo
+        for headless in "" --headless; do
+            check 2 'kelvano: no joystick matches "Thermo"; no joystick is plugged in.' $headless --device Thermo
+        done
     fi
 done
 unset DISPLAY

@@ -267,7 +267,8 @@ class TestLogging : public QObject {
             QCOMPARE(contents(path()), QByteArray("another file"));
     }
 
-    // A lock left by a run that crashed does not stop the next.
+    // A lock left by a run that crashed does not stop the next; a start that failed leaves none,
+    // so the next start is told the same, not that another Kelvano writes the file.
     void aCrashedRunsLockIsTakenOver() {
         QFile pidMax("/proc/sys/kernel/pid_max"); // never a running process's number
         QVERIFY(pidMax.open(QIODevice::ReadOnly));
@@ -275,6 +276,12 @@ class TestLogging : public QObject {
         LogRun run([] { return std::array<int16_t, 2>{1, 2}; });
         QVERIFY2(run.start(path()), qPrintable(run.errorMessage()));
         QCOMPARE(contents(path()), header);
+        const QString folderPath = folder.filePath("folder");
+        LogRun next([] { return std::array<int16_t, 2>{1, 2}; });
+        QVERIFY(QDir().mkpath(folderPath) && !run.start(folderPath) && !next.start(folderPath));
+        QCOMPARE(next.errorMessage(), "Logging did not start: the log file " + folderPath +
+                                          " could not be created (Is a directory).");
+        QVERIFY(QDir().rmdir(folderPath));
     }
 
     // Log rotation: reopen() starts a new file at the path; a run that cannot go on has
