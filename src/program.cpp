@@ -16,11 +16,34 @@
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QFileInfo>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
+
+// Whether standard output was closed when the program started; /dev/null
+// stands in for it since.
+bool standardOutputClosed = false;
+
+// Opens /dev/null on each of standard input, output and error that the
+// program was started without, before anything else opens a descriptor:
+// otherwise the next file or socket would take the number, and a message
+// meant for standard error (or the log's rows for standard output) would go
+// into it.
+void fillClosedStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        if (fd == STDOUT_FILENO)
+            standardOutputClosed = true;
+        // The lowest free number: this one, the ones below it being open by now.
+        ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    }
+}
 
 // The program's options. Reading them needs no application object; --help
 // and --version print through one, which every run but the window's makes
@@ -99,8 +122,10 @@ int listJoysticks() {
 }
 
 // The port source the options name. Null, with the exit status in *status,
-// when the run ends here; the reason has been printed.
-std::unique_ptr<GamePortSource> sourceFor(const CommandLine& line, int* status) {
+// when the run ends here; the reason has been printed. With described, what
+// the source reads, as the run without a window says at its start.
+std::unique_ptr<GamePortSource> sourceFor(const CommandLine& line, int* status,
+                                          QString* described = nullptr) {
     const QCommandLineParser& parser = line.parser;
     *status = 2;
     if (int(parser.isSet(line.demo)) + int(parser.isSet(line.replay)) +
@@ -109,6 +134,8 @@ std::unique_ptr<GamePortSource> sourceFor(const CommandLine& line, int* status) 
         std::fprintf(stderr, "kelvano: use only one of --demo, --replay and --device\n");
         return nullptr;
     }
+    QString ignored;
+    described = described ? described : &ignored;
     if (parser.isSet(line.replay)) {
         QString error;
         auto scripted = ScriptedSource::fromFile(parser.value(line.replay), &error);
@@ -116,10 +143,14 @@ std::unique_ptr<GamePortSource> sourceFor(const CommandLine& line, int* status) 
             std::fprintf(stderr, "%s\n", qUtf8Printable(error));
             return nullptr;
         }
+        *described = QStringLiteral("the readings in %1 (--replay)")
+                         .arg(QFileInfo(parser.value(line.replay)).absoluteFilePath());
         return std::make_unique<ScriptedSource>(std::move(*scripted));
     }
-    if (parser.isSet(line.demo))
+    if (parser.isSet(line.demo)) {
+        *described = QStringLiteral("two simulated sensors (--demo)");
         return std::make_unique<DemoSource>();
+    }
     auto joystick = std::make_unique<JoystickSource>();
     if (parser.isSet(line.device)) {
         const std::vector<JoystickInfo> devices = joystick->devices();
@@ -130,6 +161,13 @@ std::unique_ptr<GamePortSource> sourceFor(const CommandLine& line, int* status) 
             return nullptr;
         }
         joystick->choose(devices[chosen]);
+        *described = QStringLiteral("joystick ") + deviceLine(devices[chosen]);
+    } else if (described != &ignored) {
+        // The joystick that the first read will open (with none, the run ends there).
+        const std::vector<JoystickInfo> devices = joystick->devices();
+        const int first = firstUsableDevice(devices);
+        if (first >= 0)
+            *described = QStringLiteral("joystick ") + deviceLine(devices[first]);
     }
     return joystick;
 }
@@ -307,6 +345,7 @@ int runProgram(const QStringList& arguments) {
     }
     HeadlessRun::Options options;
     options.logPath = line.parser.value(line.log);
+    options.standardOutputClosed = standardOutputClosed;
     if (line.parser.isSet(line.interval)) {
         bool whole = false;
         const int seconds = line.parser.value(line.interval).toInt(&whole);
@@ -320,7 +359,7 @@ int runProgram(const QStringList& arguments) {
         options.intervalSeconds = seconds;
     }
     int status = 0;
-    std::unique_ptr<GamePortSource> source = sourceFor(line, &status);
+    std::unique_ptr<GamePortSource> source = sourceFor(line, &status, &options.device);
     if (!source)
         return status;
     std::optional<ListenAddress> metrics;
@@ -332,6 +371,7 @@ int runProgram(const QStringList& arguments) {
 }
 
 int kelvanoMain(int argc, char* argv[]) {
+    fillClosedStandardDescriptors();
     QCoreApplication::setApplicationName(QStringLiteral("Kelvano"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KELVANO_VERSION));
     QStringList arguments;

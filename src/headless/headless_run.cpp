@@ -4,21 +4,43 @@
 #include "settings/cl_kelvano.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
-// A signal handler may only write: the signal's number goes down this pair of
-// sockets and is handled in the event loop, between two ticks or rows.
+// A signal handler only notes the signal and wakes the event loop with a byte
+// down this pair of sockets; the event loop acts on it between two ticks or
+// rows. Both ends are non-blocking: when the pair is full, a wake-up is
+// pending already, and the handler returns at once, so a burst of thousands
+// of signals can neither block the handler nor lose a SIGTERM. However many
+// SIGHUPs came since the last wake-up, the log is reopened once.
 int signalPipe[2] = {-1, -1};
+std::atomic<bool> stopPending{false};
+std::atomic<bool> reopenPending{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set in a signal handler");
 
-void forwardSignal(int number) {
-    const char byte = char(number);
+void noteSignal(int number) {
+    const int savedErrno = errno;
+    (number == SIGHUP ? reopenPending : stopPending).store(true);
+    const char byte = 0;
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[0], &byte, 1);
+    errno = savedErrno;
+}
+
+void handleSignals(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(number, &action, nullptr);
 }
 
 void say(const QString& line) {
@@ -40,8 +62,8 @@ HeadlessRun::HeadlessRun(std::unique_ptr<GamePortSource> source, Options options
 
 HeadlessRun::~HeadlessRun() {
     if (signals_) {
-        for (int number : {SIGTERM, SIGINT, SIGHUP})
-            std::signal(number, SIG_DFL);
+        handleSignals(SIG_DFL);
+        std::signal(SIGPIPE, SIG_DFL);
         ::close(signalPipe[0]);
         ::close(signalPipe[1]);
         signalPipe[0] = signalPipe[1] = -1;
@@ -70,16 +92,25 @@ bool HeadlessRun::start() {
     log_.setFollowPath(true);
     log_.setInterval(options_.intervalSeconds ? *options_.intervalSeconds * 1000
                                               : LogRun::intervalMs(settings_.intervalPosition()));
+    const bool toStandardOutput = options_.logPath == QLatin1String("-");
+    // Rows written to /dev/null, put there in its place, would go nowhere without a word.
     const bool logging =
-        options_.logPath == QLatin1String("-")
-            ? log_.startOnStandardOutput()
+        toStandardOutput
+            ? !options_.standardOutputClosed && log_.startOnStandardOutput()
             : log_.start(options_.logPath.isEmpty() ? CsvLog::defaultPath() : options_.logPath);
     if (!logging) {
         sampling_->stop();
-        say(log_.errorMessage());
+        say(options_.standardOutputClosed && toStandardOutput
+                ? QStringLiteral("Logging did not start: standard output is closed.")
+                : log_.errorMessage());
         status_ = 4;
         return false;
     }
+    sayDated(QStringLiteral("logging to %1 every %2 s from %3")
+                 .arg(toStandardOutput ? QStringLiteral("standard output")
+                                       : QFileInfo(log_.path()).absoluteFilePath())
+                 .arg(log_.interval() / 1000)
+                 .arg(options_.device));
     return true;
 }
 
@@ -88,9 +119,7 @@ void HeadlessRun::tick() {
     const QString status = cycle_.displays().status;
     if (status != lastStatus_) {
         lastStatus_ = status;
-        const QDateTime now = clock_();
-        say(now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate) + QLatin1Char(' ') +
-            status);
+        sayDated(status);
     }
     alarms_.feed(cycle_, units());
     Q_EMIT ticked();
@@ -98,6 +127,11 @@ void HeadlessRun::tick() {
 
 std::array<QString, 2> HeadlessRun::units() const {
     return {settings_.sensor(1).codes.unit, settings_.sensor(2).codes.unit};
+}
+
+void HeadlessRun::sayDated(const QString& line) const {
+    const QDateTime now = clock_();
+    say(now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate) + QLatin1Char(' ') + line);
 }
 
 void HeadlessRun::fail(const QString& message, int status) {
@@ -108,11 +142,13 @@ void HeadlessRun::fail(const QString& message, int status) {
 }
 
 void HeadlessRun::onSignal() {
-    char number = 0;
-    if (::read(signalPipe[1], &number, 1) != 1)
-        return;
-    if (number == SIGHUP) {
-        if (!log_.reopen())
+    // Every wake-up byte first, then the signals noted before the last of them.
+    char bytes[256];
+    while (::read(signalPipe[1], bytes, sizeof bytes) > 0) {
+    }
+    const bool reopen = reopenPending.exchange(false);
+    if (!stopPending.exchange(false)) {
+        if (reopen && !log_.reopen())
             fail(log_.errorMessage(), 4);
         return;
     }
@@ -123,11 +159,13 @@ void HeadlessRun::onSignal() {
 }
 
 int HeadlessRun::exec() {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, signalPipe) == 0) {
         signals_ = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, this);
         connect(signals_, &QSocketNotifier::activated, this, &HeadlessRun::onSignal);
-        for (int number : {SIGTERM, SIGINT, SIGHUP})
-            std::signal(number, forwardSignal);
+        stopPending = reopenPending = false;
+        handleSignals(noteSignal);
+        // A reader of standard output that goes away makes a failed write, not the end.
+        std::signal(SIGPIPE, SIG_IGN);
     }
     if (!start())
         return status_;

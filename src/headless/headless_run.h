@@ -21,14 +21,17 @@ class QTimer;
 // The run without a window: the window's start-up check, stored settings,
 // sampling tick and log, for a machine nobody sits at. Port status changes go
 // to standard error, one dated line each, so a service's journal shows when a
-// sensor dropped out. SIGTERM and SIGINT end the run between two rows; SIGHUP
-// reopens the log by its path, for log rotation.
+// sensor dropped out; so does, at the start, where the rows go, how often and
+// from what. SIGTERM and SIGINT end the run between two rows; SIGHUP reopens
+// the log by its path, for log rotation.
 class HeadlessRun : public QObject {
     Q_OBJECT
   public:
     struct Options {
         QString logPath;                    // empty: the log's usual place; "-": standard output
         std::optional<int> intervalSeconds; // instead of the stored interval
+        QString device;                     // what is read, for the line at the start
+        bool standardOutputClosed = false;  // the program started without it
     };
 
     HeadlessRun(std::unique_ptr<GamePortSource> source, Options options);
@@ -54,6 +57,7 @@ class HeadlessRun : public QObject {
 
   private:
     void fail(const QString& message, int status);
+    void sayDated(const QString& line) const;
     void onSignal();
     std::array<QString, 2> units() const;
 

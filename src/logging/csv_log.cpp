@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <cerrno>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -212,6 +213,7 @@ bool CsvLog::write(const QByteArray& line) {
     for (qint64 done = 0; done < line.size();) {
         const qint64 n = file_.write(line.constData() + done, line.size() - done);
         if (n <= 0) {
+            readerGone_ = errno == EPIPE;
             error_ = file_.errorString();
             // Leave no half line behind.
             file_.resize(size_);

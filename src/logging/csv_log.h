@@ -83,6 +83,9 @@ class CsvLog {
     // Rows written since the file was opened.
     int rows() const { return rows_; }
     QString errorString() const { return error_; }
+    // Whether the last write failed because nothing reads the pipe or socket
+    // written to any more (standard output's reader has exited).
+    bool readerGone() const { return readerGone_; }
 
   private:
     bool write(const QByteArray& line);
@@ -91,4 +94,5 @@ class CsvLog {
     qint64 size_ = 0; // bytes of whole lines in the file
     int rows_ = 0;
     QString error_;
+    bool readerGone_ = false;
 };

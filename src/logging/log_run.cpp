@@ -102,8 +102,9 @@ bool LogRun::startOnStandardOutput() {
     keptAs_.clear();
     error_.clear();
     if (!log_.openStandardOutput() || !log_.writeHeader()) {
-        error_ = tr("Logging did not start: %1 could not be written (%2).")
-                     .arg(shown(path_), log_.errorString());
+        error_ = log_.readerGone() ? tr("Logging did not start: standard output is closed.")
+                                   : tr("Logging did not start: %1 could not be written (%2).")
+                                         .arg(shown(path_), log_.errorString());
         log_.close();
         return false;
     }
@@ -170,6 +171,13 @@ void LogRun::writeRow() {
     const std::array<int16_t, 2> values = shownValues_();
     if (log_.writeRow(clock_(), values[0], values[1]))
         return;
+    if (path_.isEmpty() && log_.readerGone()) {
+        const int rows = log_.rows();
+        fail(rows == 1
+                 ? tr("Logging stopped: standard output was closed after 1 row.")
+                 : tr("Logging stopped: standard output was closed after %1 rows.").arg(rows));
+        return;
+    }
     fail(tr("Logging stopped: writing to %1 failed (%2). %3")
              .arg(shown(path_), log_.errorString(), rowsKept(log_.rows())));
 }

@@ -32,13 +32,20 @@ whole() {
     grep -qv "$(printf '\r')\$" "$1" && fail "$1: a line without CR"
 }
 
-# stop SIGNAL WHAT: ends the run started last with SIGNAL; it must end with status 0.
-stop() {
-    kill -"$1" $pid
+# ends STATUS WHAT: the run started last ends with STATUS (killed if it still runs after a minute).
+ends() {
+    i=0
+    while kill -0 $pid 2>/dev/null && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+    kill -9 $pid 2>/dev/null
     wait $pid
     status=$?
     pid=""
-    [ $status -eq 0 ] || fail "$2: status $status after SIG$1"
+    [ $status -eq "$1" ] || fail "$2: status $status, not $1"
+}
+# stop SIGNAL WHAT: ends the run started last with SIGNAL; it must end with status 0.
+stop() {
+    kill -"$1" $pid
+    ends 0 "$2 after SIG$1"
 }
 
 # Standard output, then SIGTERM: status 0 and nothing torn.
@@ -51,7 +58,9 @@ sed -n 2p "$work/out" | grep -qE '^[^,]+,[^,]+,50, 50 ' || fail "first row: $(se
 stamp='[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}(Z|[+-][0-9]{2}:[0-9]{2})'
 grep -qE "^$stamp port status: sensors connected$" "$work/err" || fail "no connected line: $(cat "$work/err")"
 grep -qE "^$stamp port status: .*unplugged" "$work/err" || fail "no unplugged line: $(cat "$work/err")"
-[ "$(wc -l <"$work/err")" -eq 2 ] || fail "a status line for each change only: $(cat "$work/err")"
+sed -n 1p "$work/err" | grep -qxE "$stamp logging to standard output every 1 s from the readings in $work/replay \(--replay\)" ||
+    fail "no start line: $(cat "$work/err")"
+[ "$(wc -l <"$work/err")" -eq 3 ] || fail "a status line for each change only: $(cat "$work/err")"
 
 # A file, moved away as log rotation does, then SIGHUP: the moved file keeps its rows, new rows
 # go to a new file at the path, with its header.
@@ -75,14 +84,47 @@ while [ ! -s "$work/gone/log.csv" ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)
 rm -rf "$work/gone"
 : >"$work/gone"
 kill -HUP $pid
-i=0
-while kill -0 $pid 2>/dev/null && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
-kill -9 $pid 2>/dev/null
-wait $pid
+ends 4 "reopen after SIGHUP failed"
+grep -q "^Logging stopped: .*could not be opened again" "$work/err" || fail "$(cat "$work/err")"
+
+# Signals and standard descriptors, as a service manager or a shell may leave them:
+# - bursts of SIGHUP: the handler never waits, the rows go on, SIGTERM still ends the run;
+# - standard output's reader exits: status 4, the rows it read whole;
+# - started without standard output and error: no file takes their place, a log file stays whole;
+# - --log - without standard output: refused.
+# burst SIGNAL N: N signals to the run started last, as fast as the shell sends them.
+burst() { kill -"$1" $(yes $pid | head -n "$2"); }
+"$kelvano" --headless --demo --log "$work/burst.csv" --interval 1 2>/dev/null &
+pid=$!
+wait_rows "$work/burst.csv" 1
+for n in 2000 20000 200000; do
+    burst HUP $n
+    wait_rows "$work/burst.csv" $(($(rows "$work/burst.csv") + 2))
+done
+burst HUP 20000
+kill -TERM $pid
+ends 0 "SIGTERM after bursts of SIGHUP"
+whole "$work/burst.csv"
+
+mkfifo "$work/fifo"
+"$kelvano" --headless --demo --log - --interval 1 >"$work/fifo" 2>"$work/err" &
+pid=$!
+head -n 3 <"$work/fifo" >"$work/out"
+ends 4 "standard output's reader gone"
+whole "$work/out"
+grep -qxE "Logging stopped: standard output was closed after [0-9]+ rows?\." "$work/err" ||
+    fail "reader gone: $(cat "$work/err")"
+
+"$kelvano" --headless --demo --log "$work/closed.csv" --interval 1 >&- 2>&- &
+pid=$!
+wait_rows "$work/closed.csv" 2
+stop TERM "without standard output and error"
+whole "$work/closed.csv"
+
+out=$(timeout 60 "$kelvano" --headless --demo --log - 2>&1 >&-)
 status=$?
-pid=""
-[ $status -eq 4 ] && grep -q "^Logging stopped: .*could not be opened again" "$work/err" ||
-    fail "reopen after SIGHUP failed: status $status, $(cat "$work/err")"
+[ $status -eq 4 ] && [ "$out" = "Logging did not start: standard output is closed." ] ||
+    fail "--log - without standard output: status $status, $out"
 
 # check STATUS LINE ARGS...: the run ends with STATUS and prints LINE on its own line.
 check() {

@@ -321,25 +321,41 @@ class TestLogging : public QObject {
         QVERIFY(QDir().rmdir(path()));
     }
 
+    // Standard output: the rows as in a file; a full disk, or a reader that has gone (before the
+    // header or after a row), said as such. (Only a run without a window ignores SIGPIPE.)
     void standardOutput() {
         LogRun run([] { return std::array<int16_t, 2>{50, 50}; });
         run.setClock([] { return morning; });
+        QString ended;
+        connect(&run, &LogRun::failed, [&](const QString& message) { ended = message; });
+        std::signal(SIGPIPE, SIG_IGN);
         const int out = dup(STDOUT_FILENO);
         QFile captured(folder.filePath("out"));
-        QVERIFY(captured.open(QIODevice::WriteOnly));
+        QFile full("/dev/full");
+        int pipe[2];
+        QVERIFY(captured.open(QIODevice::WriteOnly) && full.open(QIODevice::WriteOnly) &&
+                ::pipe(pipe) == 0);
         dup2(captured.handle(), STDOUT_FILENO);
         const bool started = run.startOnStandardOutput();
         run.writeRow();
-        run.stop();
-        QFile full("/dev/full");
-        QVERIFY(full.open(QIODevice::WriteOnly));
         dup2(full.handle(), STDOUT_FILENO);
         const bool startedOnFull = run.startOnStandardOutput();
+        const QString onFull = run.errorMessage();
+        dup2(pipe[1], STDOUT_FILENO);
+        const bool startedOnPipe = run.startOnStandardOutput();
+        run.writeRow();
+        ::close(pipe[0]);
+        run.writeRow();
+        const bool startedWithoutReader = run.startOnStandardOutput();
         dup2(out, STDOUT_FILENO);
-        QVERIFY(started && !startedOnFull);
+        ::close(pipe[1]);
+        std::signal(SIGPIPE, SIG_DFL);
+        QVERIFY(started && !startedOnFull && startedOnPipe && !startedWithoutReader);
         QCOMPARE(contents(captured.fileName()), header + row);
-        QCOMPARE(run.errorMessage(), "Logging did not start: standard output could not be written "
-                                     "(No space left on device).");
+        QCOMPARE(onFull, "Logging did not start: standard output could not be written "
+                         "(No space left on device).");
+        QCOMPARE(ended, "Logging stopped: standard output was closed after 1 row.");
+        QCOMPARE(run.errorMessage(), "Logging did not start: standard output is closed.");
         QCOMPARE(LogRun::intervalMs(-1), 1000);
     }
 };
