@@ -16,6 +16,7 @@
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QNetworkInterface>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -179,9 +180,29 @@ bool metricsAddress(const CommandLine& line, std::optional<ListenAddress>* where
         return true;
     QString error;
     *where = parseListenAddress(line.parser.value(line.metrics), &error);
-    if (!*where)
+    if (!*where) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(error));
-    return where->has_value();
+        return false;
+    }
+    // The system lets a server listen on a group or broadcast address, where no
+    // connection ever arrives: these are not addresses of this computer either.
+    const QHostAddress& address = (*where)->address;
+    bool broadcast = address.isBroadcast();
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces())
+        for (const QNetworkAddressEntry& entry : interface.addressEntries())
+            broadcast = broadcast || entry.broadcast() == address;
+    if (!address.isMulticast() && !broadcast)
+        return true;
+    const QString shown = address.protocol() == QAbstractSocket::IPv6Protocol
+                              ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                              : address.toString();
+    std::fprintf(stderr,
+                 "kelvano: cannot serve metrics on %s:%u: %s is a %s address, not an address of "
+                 "this computer\n",
+                 qUtf8Printable(shown), unsigned((*where)->port),
+                 qUtf8Printable(address.toString()), broadcast ? "broadcast" : "multicast");
+    where->reset();
+    return false;
 }
 
 // Starts serving metrics when asked to. False when the address cannot be
@@ -275,8 +296,10 @@ int historyRefused(const CommandLine& line) {
         }
     }
     const QString path = parser.value(line.history);
-    if (!QFileInfo(path).isFile()) {
-        std::fprintf(stderr, "kelvano: %s: no such file\n", qUtf8Printable(path));
+    const QFileInfo file(path);
+    if (!file.isFile()) {
+        std::fprintf(stderr, "kelvano: %s: %s\n", qUtf8Printable(path),
+                     file.exists() ? "not a regular file" : "no such file");
         return 2;
     }
     return 0;

@@ -23,6 +23,7 @@ check() {
 }
 
 printf 'probe 0\n0 5203 31036\nprobe 0\n' >"$work/bad-replay"
+mkfifo "$work/fifo"
 nodisplay="kelvano: cannot open a window: no display (set DISPLAY, or use --headless to log without a window)"
 # Nothing here may need a display: no platform for Qt, no X11 or Wayland display, then one that
 # names a display nobody serves.
@@ -40,9 +41,17 @@ for display in unset :987; do
     check 3 "$nodisplay" --demo
     check 3 "$nodisplay" --history "$work/bad-replay"
     check 2 "kelvano: $work/none.csv: no such file" --history "$work/none.csv"
+    for other in "$work" "$work/fifo" /dev/zero; do
+        check 2 "kelvano: $other: not a regular file" --history "$other"
+    done
     check 2 "kelvano: --history shows a log and does nothing else: use it without --demo" --history "$work/bad-replay" --demo
     for run in --demo --headless; do
         check 2 "kelvano: --metrics 127.0.0.1:70000: the port must be a whole number from 1 to 65535 (for example --metrics 9843 or --metrics 0.0.0.0:9843)" $run --demo --metrics 127.0.0.1:70000
+        for refused in "multicast 224.0.0.1 224.0.0.1" "multicast ff02::1 [ff02::1]" \
+            "broadcast 255.255.255.255 255.255.255.255"; do
+            set -- $refused # the kind, the address, as written in --metrics
+            check 2 "kelvano: cannot serve metrics on $3:9843: $2 is a $1 address, not an address of this computer" $run --demo --metrics "$3:9843"
+        done
     done
     if [ -z "$("$kelvano" --list-devices 2>/dev/null)" ]; then # none listed
         check 1 'kelvano: no joystick found. Check that the adapter is plugged in and that you may read it (on many systems: be in the "input" group, then log in again).' --list-devices
