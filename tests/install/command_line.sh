@@ -69,21 +69,13 @@ check 1 "kelvano: cannot read joysticks: the SDL 2 library could not be loaded o
 unset LD_LIBRARY_PATH
 
 # Replay files: only a regular file of at most 16 MB, refused before it is read; of a malformed
-# word at most 40 characters are quoted. The timeout only ends a run that waits on the FIFO.
-replays=$(mktemp -d)
-mkfifo "$replays/fifo"
-truncate -s 17M "$replays/large"
-printf '0 1 2\n%s 1 2\n' "$(head -c 100000 /dev/zero | tr '\0' x)" >"$replays/long"
+# word at most 40 characters are quoted. (check's timeout ends a run that would wait on the FIFO.)
+truncate -s 17M "$work/large"
+printf '0 1 2\n%s 1 2\n' "$(head -c 100000 /dev/zero | tr '\0' x)" >"$work/long"
 check 2 "/dev/zero: not a regular file" --replay /dev/zero
-check 2 "$replays/large: larger than 16 MB" --replay "$replays/large"
-check 2 "$replays/long:2: unknown entry: $(printf '%040d' 0 | tr 0 x)…" --replay "$replays/long"
-out=$(timeout 60 "$kelvano" --replay "$replays/fifo" 2>&1)
-status=$?
-if [ "$status" -ne 2 ] || ! printf '%s\n' "$out" | grep -qxF "$replays/fifo: not a regular file"; then
-    printf 'kelvano --replay FIFO: status %s:\n%s\n' "$status" "$out"
-    failed=1
-fi
-rm -rf "$replays"
+check 2 "$work/large: larger than 16 MB" --replay "$work/large"
+check 2 "$work/long:2: unknown entry: $(printf '%040d' 0 | tr 0 x)…" --replay "$work/long"
+check 2 "$work/fifo: not a regular file" --replay "$work/fifo"
 
 # --help: every option, each on one line of its own (a wrapped description adds a line).
 options=$("$kelvano" --help 2>/dev/null | sed '1,/^Options:/d' |
