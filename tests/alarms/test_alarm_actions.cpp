@@ -12,7 +12,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace {
 // The event loop that runs the commands; one per test program.
@@ -95,7 +98,7 @@ TEST(AlarmCommand, SplitAsAShellWould) {
 }
 
 // Quotes and blanks in the path and the arguments reach the command unchanged; its standard
-// error and exit status are reported; a command that cannot start is reported the same way.
+// error and exit status are reported, the program named by its first 40 characters.
 TEST(AlarmCommand, RunsWithoutAShell) {
     app();
     Recorder rec;
@@ -104,21 +107,115 @@ TEST(AlarmCommand, RunsWithoutAShell) {
     runner.setOutput([&](const QString& line) { lines << line; });
     runner.run(rec.quoted() + QStringLiteral(R"( "two words" 'a "quoted" one' $HOME '')"),
                {{QStringLiteral("KELVANO_EVENT"), QStringLiteral("high")}});
-    runner.run(QStringLiteral("/nonexistent/alarm-command --flag"), {});
-    runner.run(QStringLiteral("notify 'unclosed"), {});
     waitForCommands(runner);
 
     EXPECT_EQ(sortedLines(rec.record).toStdString(),
               "[two words][a \"quoted\" one][$HOME][] KELVANO_EVENT=high");
-    lines.sort();
-    const QString name = QStringLiteral("kelvano: alarm command \"%1\"").arg(rec.script);
-    ASSERT_EQ(lines.size(), 5) << lines.join(u'\n').toStdString();
-    EXPECT_TRUE(lines.takeFirst().startsWith(
-        "kelvano: alarm command \"/nonexistent/alarm-command\" could not start: "));
-    EXPECT_EQ(lines, QStringList({name + " exited with status 3", name + ": first line",
-                                  name + ": unfinished",
-                                  "kelvano: alarm command not run: a quote is not closed in: "
-                                  "notify 'unclosed"}));
+    ASSERT_GT(rec.script.size(), 40);
+    const QString name = "kelvano: alarm command \"" + rec.script.left(40) + "…\"";
+    EXPECT_EQ(lines, QStringList({name + ": first line", name + ": unfinished",
+                                  name + " exited with status 3"}));
+}
+
+// The runner's limits: the commands of a case are run one after another, each case's lines
+// (sorted) must be what the user reads on standard error. A case may leave only N descriptors
+// free while it starts its commands ("free N"), start them with SIGTERM ignored, or give them
+// 0.1 s before SIGTERM and 0.1 s more before SIGKILL ("0.1 s").
+TEST(AlarmCommand, Limits) {
+    app();
+    const QString huge = QString(1'000'000, u'a');
+    const QString sleep = QStringLiteral("sleep 100");
+    struct Case {
+        const char* setup; // "free N", "0.1 s", "SIGTERM ignored"
+        QStringList commands;
+        const char* lines;
+    };
+    const Case cases[] = {
+        // Only a failure is reported.
+        {"",
+         {"true", "sh -c 'exit 3'", "sh -c 'kill -HUP $$'", "/nonexistent/alarm-command --flag"},
+         "\"/nonexistent/alarm-command\" could not start: execve: No such file or directory\n"
+         "\"sh\" ended by signal 1\n"
+         "\"sh\" exited with status 3"},
+        // A message quotes 40 characters of a command.
+        {"",
+         {"/x/" + huge, "notify '" + huge},
+         "\"/x/a×37…\" could not start: execve: File name too long\n"
+         "not run: a quote is not closed in: notify 'a×32…"},
+        // Standard error line by line, each cut at 1,000 characters, 64 KiB in all.
+        {"",
+         {R"(sh -c 'printf "%01500d\nshort\n" 0 >&2')",
+          R"(sh -c 'yes 12345678 | head -c 200000 >&2')"},
+         "\"sh\": 0×1000…\n"
+         "\"sh\": 1234567\n"
+         "\"sh\": 12345678 ×7281\n"
+         "\"sh\": 134464 more bytes of standard error discarded\n"
+         "\"sh\": short"},
+        // No descriptor left, or fewer than a start needs, or just enough.
+        {"free 0", {"true"}, "\"true\" could not start: Too many open files"},
+        {"free 2", {"true"}, "\"true\" could not start: Too many open files"},
+        {"free 7", {"true"}, ""},
+        // At most 4 at once; each ended by SIGTERM after its time.
+        {"0.1 s",
+         {sleep, sleep, sleep, sleep, sleep},
+         "\"sleep\" ended by signal 15 ×4\n"
+         "\"sleep\" still running after 0.1 s: sent SIGTERM ×4\n"
+         "not started: 4 still running"},
+        // SIGKILL for a command that ignores SIGTERM.
+        {"0.1 s, SIGTERM ignored",
+         {sleep},
+         "\"sleep\" ended by signal 9\n"
+         "\"sleep\" still running 0.1 s after SIGTERM: sent SIGKILL\n"
+         "\"sleep\" still running after 0.1 s: sent SIGTERM"},
+    };
+    for (const Case& c : cases) {
+        CommandRunner runner;
+        QStringList lines;
+        runner.setOutput([&](const QString& line) { lines << line; });
+        const QString setup = QString::fromUtf8(c.setup);
+        if (setup.contains(u"0.1 s"))
+            runner.setTimeLimits(std::chrono::milliseconds(100), std::chrono::milliseconds(100));
+        rlimit limit;
+        getrlimit(RLIMIT_NOFILE, &limit);
+        const rlimit all = limit;
+        // The lowest limit that leaves freeDescriptors descriptors free.
+        for (int free = 0, fd = 0; setup.startsWith(u"free "); ++fd) {
+            if (free == setup.mid(5).toInt()) {
+                limit.rlim_cur = fd;
+                break;
+            }
+            free += fcntl(fd, F_GETFD) < 0;
+        }
+        const sighandler_t term =
+            std::signal(SIGTERM, setup.contains(u"ignored") ? SIG_IGN : SIG_DFL);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        for (const QString& command : c.commands)
+            runner.run(command, {});
+        setrlimit(RLIMIT_NOFILE, &all);
+        std::signal(SIGTERM, term);
+        waitForCommands(runner);
+
+        // The lines without their common start, a run of more than 9 equal characters as
+        // "c×N", a run of equal lines as "line ×N".
+        lines.sort();
+        QStringList shown;
+        for (qsizetype i = 0, n; i < lines.size(); i += n) {
+            for (n = 1; i + n < lines.size() && lines[i + n] == lines[i];)
+                ++n;
+            QString line;
+            const QString& whole = lines[i];
+            for (qsizetype j = whole.startsWith(u"kelvano: alarm command ") ? 23 : 0, m;
+                 j < whole.size(); j += m) {
+                for (m = 1; j + m < whole.size() && whole[j + m] == whole[j];)
+                    ++m;
+                line += m > 9 ? whole[j] + QStringLiteral("×%1").arg(m) : whole.mid(j, m);
+            }
+            shown << line + (n > 1 ? QStringLiteral(" ×%1").arg(n) : QString());
+        }
+        EXPECT_EQ(shown.join(u'\n').toStdString(), c.lines)
+            << c.commands.join(u'|').left(80).toStdString();
+        EXPECT_EQ(runner.running(), 0);
+    }
 }
 
 // A replay that crosses the high limit runs the command with each event's values. (The lines on
