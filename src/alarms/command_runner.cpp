@@ -124,10 +124,6 @@ class CommandRunner::Command : public QObject {
 
 CommandRunner::CommandRunner(QObject* parent) : QObject(parent) {}
 
-QString CommandRunner::quoted(const QString& text) {
-    return cut(text, maxQuoted);
-}
-
 void CommandRunner::report(const QString& line) {
     if (output_) {
         output_(line);
@@ -142,7 +138,7 @@ void CommandRunner::run(const QString& command,
     std::optional<QStringList> split = splitShellWords(command);
     if (!split) {
         report(QStringLiteral("kelvano: alarm command not run: a quote is not closed in: %1")
-                   .arg(quoted(command)));
+                   .arg(cut(command, maxQuoted)));
         return;
     }
     QStringList& words = *split;
@@ -154,7 +150,8 @@ void CommandRunner::run(const QString& command,
         return;
     }
     const QString program = words.takeFirst();
-    const QString name = QStringLiteral("kelvano: alarm command \"%1\"").arg(quoted(program));
+    const QString name =
+        QStringLiteral("kelvano: alarm command \"%1\"").arg(cut(program, maxQuoted));
     if (const int error = descriptorShortage()) {
         report(name + QStringLiteral(" could not start: ") +
                QString::fromLocal8Bit(std::strerror(error)));

@@ -57,9 +57,6 @@ class CommandRunner : public QObject {
     // Commands started and not yet reported as ended.
     int running() const { return running_; }
 
-    // text, or its first maxQuoted characters followed by "…".
-    static QString quoted(const QString& text);
-
   Q_SIGNALS:
     // A command counted in running() ended or could not start after all,
     // after its last line was reported.
