@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <vector>
 
 namespace {
 // The event loop that runs the commands; one per test program.
@@ -168,6 +169,12 @@ TEST(AlarmCommand, Limits) {
          "\"sleep\" still running 0.1 s after SIGTERM: sent SIGKILL\n"
          "\"sleep\" still running after 0.1 s: sent SIGTERM"},
     };
+    // The program's standard descriptors that are open, which no case may close.
+    std::vector<int> standard;
+    for (int fd = 0; fd < 3; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0)
+            standard.push_back(fd);
+    }
     for (const Case& c : cases) {
         CommandRunner runner;
         QStringList lines;
@@ -215,6 +222,8 @@ TEST(AlarmCommand, Limits) {
         EXPECT_EQ(shown.join(u'\n').toStdString(), c.lines)
             << c.commands.join(u'|').left(80).toStdString();
         EXPECT_EQ(runner.running(), 0);
+        for (int fd : standard)
+            EXPECT_GE(fcntl(fd, F_GETFD), 0) << c.setup << ": descriptor " << fd << " closed";
     }
 }
 
