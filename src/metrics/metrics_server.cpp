@@ -2,13 +2,18 @@
 #include "metrics_server.h"
 
 #include <QAbstractHttpServer>
+#include <QCoreApplication>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <mutex>
+#include <sys/ioctl.h>
+#include <utility>
 
 namespace {
 
@@ -87,34 +92,118 @@ std::optional<ListenAddress> parseListenAddress(const QString& text, QString* er
 struct MetricsServer::Shared {
     std::mutex mutex;
     QByteArray page; // the text of the last published state
+    std::atomic<qint64> largestBacklog{0};
 };
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// One client's connection. The HTTP server reads the next request when the
+// socket has bytes available (at once for requests sent ahead, else when new
+// bytes come in); so while more than maxUnsentBytes of answers wait for the
+// client to read them, this socket reports no bytes available and takes in at
+// most one more byte from the network. The client's further requests stay in
+// the system's buffers, its sends then block, and the answers waiting here
+// never pile up beyond that limit and one answer. When the client has read
+// enough of them, the requests are read again.
+class Connection : public QTcpSocket {
+  public:
+    Connection(const ConnectionLimits& limits, MetricsServer::Shared& shared, QObject* parent)
+        : QTcpSocket(parent), limits_(limits), shared_(shared) {
+        setReadBufferSize(limits_.maxRequestBytes);
+        connect(this, &QIODevice::readyRead, this, [this] { lastActive_ = Clock::now(); });
+        connect(this, &QIODevice::bytesWritten, this, [this] {
+            lastActive_ = Clock::now();
+            if (paused_ && !backlogged()) {
+                paused_ = false;
+                setReadBufferSize(limits_.maxRequestBytes);
+                // The requests that came in while paused wait for no new bytes.
+                QTimer::singleShot(0, this, [this] {
+                    if (!backlogged() && QTcpSocket::bytesAvailable() > 0)
+                        Q_EMIT readyRead();
+                });
+            }
+        });
+    }
+
+    qint64 bytesAvailable() const override {
+        return backlogged() ? 0 : QTcpSocket::bytesAvailable();
+    }
+
+    // No request in progress: nothing received since the last answer (in the
+    // system's buffer, in ours, or part of a request read so far) and nothing
+    // of the answer still to send.
+    bool idle() const {
+        int unread = 0;
+        return ::ioctl(int(socketDescriptor()), FIONREAD, &unread) == 0 && unread == 0 &&
+               QTcpSocket::bytesAvailable() == 0 && !isTransactionStarted() &&
+               QTcpSocket::bytesToWrite() == 0;
+    }
+    // When bytes were last received or sent.
+    Clock::time_point lastActive() const { return lastActive_; }
+
+  protected:
+    qint64 writeData(const char* data, qint64 size) override {
+        const qint64 written = QTcpSocket::writeData(data, size);
+        const qint64 backlog = QTcpSocket::bytesToWrite();
+        qint64 largest = shared_.largestBacklog;
+        while (backlog > largest && !shared_.largestBacklog.compare_exchange_weak(largest, backlog))
+            ;
+        if (backlogged() && !paused_) {
+            paused_ = true;
+            setReadBufferSize(1);
+            // The HTTP server goes on to requests sent ahead through queued
+            // readyRead() calls, some possibly already queued: drop them.
+            QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+        }
+        return written;
+    }
+
+  private:
+    bool backlogged() const { return QTcpSocket::bytesToWrite() > limits_.maxUnsentBytes; }
+
+    const ConnectionLimits limits_;
+    MetricsServer::Shared& shared_;
+    Clock::time_point lastActive_ = Clock::now();
+    bool paused_ = false;
+};
+
 // A TCP server that keeps each connection within the limits: a connection
 // that has not sent a whole request in time is closed, a request's reading
-// stops at the size limit (so it never completes and times out), and
-// connections beyond the limit are closed at once.
+// stops at the size limit (so it never completes and times out), and a
+// connection beyond the limit takes the place of the one idle longest, or is
+// closed at once when every one is in the middle of a request.
 class BoundedTcpServer : public QTcpServer {
   public:
-    BoundedTcpServer(const ConnectionLimits& limits, QObject* parent)
-        : QTcpServer(parent), limits_(limits) {}
+    BoundedTcpServer(const ConnectionLimits& limits, MetricsServer::Shared& shared, QObject* parent)
+        : QTcpServer(parent), limits_(limits), shared_(shared) {}
 
   protected:
     void incomingConnection(qintptr handle) override {
-        auto* socket = new QTcpSocket(this);
+        auto* socket = new Connection(limits_, shared_, this);
         if (!socket->setSocketDescriptor(handle)) {
             delete socket;
             return;
         }
-        open_.removeAll(nullptr);
+        open_.removeIf([](const QPointer<Connection>& c) {
+            return !c || c->state() != QAbstractSocket::ConnectedState;
+        });
         if (open_.size() >= limits_.maxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            return;
+            Connection* displaced = nullptr;
+            for (Connection* c : std::as_const(open_))
+                if (c->idle() && (!displaced || c->lastActive() < displaced->lastActive()))
+                    displaced = c;
+            if (!displaced) {
+                socket->abort();
+                socket->deleteLater();
+                return;
+            }
+            // Closed as a client would close it: what it was sent still reaches it.
+            open_.removeOne(displaced);
+            displaced->disconnectFromHost();
         }
         open_.append(socket);
-        socket->setReadBufferSize(limits_.maxRequestBytes);
         // Qt's HTTP server closes a connection whose bytes are no HTTP, but waits
         // for the rest of an unfinished request without end: this ends it.
         auto* deadline = new QTimer(socket);
@@ -131,7 +220,8 @@ class BoundedTcpServer : public QTcpServer {
 
   private:
     ConnectionLimits limits_;
-    QList<QPointer<QTcpSocket>> open_;
+    MetricsServer::Shared& shared_;
+    QList<QPointer<Connection>> open_;
 };
 
 class Endpoint : public QAbstractHttpServer {
@@ -219,7 +309,10 @@ bool MetricsServer::start(const ListenAddress& where, QString* error) {
         context,
         [&] {
             auto* endpoint = new Endpoint(shared_);
-            auto* tcp = new BoundedTcpServer(limits_, endpoint);
+            auto* tcp = new BoundedTcpServer(limits_, *shared_, endpoint);
+            // Room for a burst of new connections, so that a client opening many
+            // at once does not crowd out a scrape's.
+            tcp->setListenBacklogSize(256);
             if (!tcp->listen(where.address, where.port)) {
                 QString why;
                 switch (tcp->serverError()) {
@@ -262,4 +355,8 @@ void MetricsServer::publish(const MetricsState& state) {
     QByteArray page = expositionText(state);
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->page.swap(page);
+}
+
+qint64 MetricsServer::largestBacklog() const {
+    return shared_->largestBacklog;
 }

@@ -26,11 +26,16 @@ std::optional<ListenAddress> parseListenAddress(const QString& text, QString* er
 // How much a client may ask of the endpoint. A connection that has not sent a
 // whole request within requestTimeoutMs of opening or of its previous answer is
 // closed; so is a request larger than maxRequestBytes (by the same timeout: its
-// reading stops there). Connections beyond maxConnections are closed at once.
+// reading stops there). A connection beyond maxConnections takes the place of
+// the one idle longest (none in the middle of a request); when every one is in
+// the middle of a request, it is closed at once. While more than
+// maxUnsentBytes of answers wait for a client to read them, its further
+// requests are not read.
 struct ConnectionLimits {
     int maxConnections = 64;
     qint64 maxRequestBytes = 16 * 1024;
     int requestTimeoutMs = 10000;
+    qint64 maxUnsentBytes = 64 * 1024;
 };
 
 // The metrics endpoint: GET /metrics, GET / (a page that links to it), 404 for
@@ -51,6 +56,9 @@ class MetricsServer {
     quint16 port() const { return port_; }
     // The state that the next requests are answered from.
     void publish(const MetricsState& state);
+    // The most bytes of answers that have waited at once for one client to
+    // read them.
+    qint64 largestBacklog() const;
 
     struct Shared;
 

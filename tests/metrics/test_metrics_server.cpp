@@ -5,24 +5,26 @@
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <QTcpSocket>
+#include <QThread>
+#include <arpa/inet.h>
+#include <array>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
-// Sends request bytes on a new connection and reads one answer: its head and Content-Length
-// bytes of body (none after HEAD). Nothing when the server closes the connection unanswered.
-std::optional<QByteArray> exchange(quint16 port, const QByteArray& request) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    EXPECT_TRUE(socket.waitForConnected(10000));
-    socket.write(request);
+// Reads one answer from the socket: its head and Content-Length bytes of body (none when
+// headOnly). Nothing when the server closes the connection unanswered.
+std::optional<QByteArray> answer(QTcpSocket& socket, bool headOnly = false) {
     QByteArray data;
     const QRegularExpression length(QStringLiteral("\r\nContent-Length: (\\d+)\r\n"));
     for (;;) {
         const qsizetype head = data.indexOf("\r\n\r\n") + 4;
-        const int body = request.startsWith("HEAD")
-                             ? 0
-                             : length.match(QString::fromUtf8(data.left(head))).captured(1).toInt();
+        const int body =
+            headOnly ? 0 : length.match(QString::fromUtf8(data.left(head))).captured(1).toInt();
         if (head >= 4 && data.size() == head + body)
             return data;
         if (!socket.waitForReadyRead(10000)) {
@@ -31,6 +33,15 @@ std::optional<QByteArray> exchange(quint16 port, const QByteArray& request) {
         }
         data += socket.readAll();
     }
+}
+
+// Sends request bytes on a new connection and reads one answer.
+std::optional<QByteArray> exchange(quint16 port, const QByteArray& request) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    EXPECT_TRUE(socket.waitForConnected(10000));
+    socket.write(request);
+    return answer(socket, request.startsWith("HEAD"));
 }
 
 // Serves on a free loopback port (its thread needs an application object; our sockets block).
@@ -136,19 +147,88 @@ TEST(MetricsServer, UnfinishedRequestsCutOff) {
     EXPECT_TRUE(exchange(s.server.port(), "GET / HTTP/1.1\r\n\r\n"));
 }
 
-// Connections beyond the limit are closed at once; once one of the others has gone,
-// requests are answered again.
+// Clients that hold every connection the server allows while another asks for the page. The
+// new connection takes the place of the one idle longest; one in the middle of a request keeps
+// its place, and when all are, the new one is closed at once. The others are answered after.
 TEST(MetricsServer, ConnectionLimit) {
-    Served s({3, 1024, 60000});
-    QTcpSocket idle[3];
-    for (QTcpSocket& socket : idle) {
-        socket.connectToHost(QHostAddress::LocalHost, s.server.port());
-        ASSERT_TRUE(socket.waitForConnected(10000));
+    const QByteArray whole = "GET / HTTP/1.1\r\n\r\n", part = "GET / HTTP/1.1\r\n";
+    struct Case {
+        const char* what;
+        std::array<QByteArray, 3> sent; // by each connection in turn, its answer read
+        bool answered;
+        int displaced; // the connection closed to make room
+    };
+    const Case cases[] = {
+        {"idle", {"", "", ""}, true, 0},
+        {"the oldest answered", {whole, "", ""}, true, 0},
+        {"the oldest mid-request", {whole + part, "", ""}, true, 1},
+        {"all mid-request", {whole + part, whole + part, whole + part}, false, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Served s({3, 1024, 60000});
+        QTcpSocket held[3];
+        for (int i = 0; i < 3; ++i) {
+            held[i].connectToHost(QHostAddress::LocalHost, s.server.port());
+            ASSERT_TRUE(held[i].waitForConnected(10000));
+            held[i].write(c.sent[i]);
+            ASSERT_TRUE(c.sent[i].isEmpty() || answer(held[i]));
+        }
+        EXPECT_EQ(exchange(s.server.port(), whole).has_value(), c.answered);
+        for (int i = 0; i < 3; ++i) {
+            if (i == c.displaced) {
+                EXPECT_TRUE(held[i].waitForDisconnected(10000));
+                continue;
+            }
+            held[i].write(c.sent[i].endsWith(part) ? "\r\n" : whole);
+            EXPECT_TRUE(answer(held[i]).value_or("").startsWith("HTTP/1.1 200 OK\r\n")) << i;
+        }
     }
-    EXPECT_FALSE(exchange(s.server.port(), "GET / HTTP/1.1\r\n\r\n"));
-    idle[0].close();
-    std::optional<QByteArray> answer;
-    for (QDeadlineTimer until(10000); !answer && !until.hasExpired();)
-        answer = exchange(s.server.port(), "GET / HTTP/1.1\r\n\r\n");
-    EXPECT_TRUE(answer);
+}
+
+// A client that sends requests without reading the answers: once the answers waiting for it
+// pass the limit, its requests are no longer read; when it reads, it gets every answer.
+TEST(MetricsServer, UnreadAnswersHoldBackRequests) {
+    Served s;
+    const QByteArray request = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
+    const qint64 limit = ConnectionLimits{}.maxUnsentBytes;
+    const qint64 bound = limit + exchange(s.server.port(), request).value_or("").size();
+
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(s.server.port());
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    const int count = 10000; // 13 MB of answers, more than the system's buffers take
+    std::thread sender([&] {
+        const QByteArray all = request.repeated(count);
+        for (qsizetype sent = 0, n = 0; sent < all.size() && n >= 0; sent += n)
+            n = ::send(client, all.constData() + sent, size_t(all.size() - sent), MSG_NOSIGNAL);
+    });
+    // Once the answers have filled the system's buffers, they wait here; then a while for
+    // any more to come.
+    for (QDeadlineTimer until(60000); !until.hasExpired() && s.server.largestBacklog() <= limit;)
+        QThread::msleep(10);
+    EXPECT_GT(s.server.largestBacklog(), limit);
+    for (QDeadlineTimer until(1000); !until.hasExpired() && s.server.largestBacklog() <= bound;)
+        QThread::msleep(10);
+    EXPECT_LE(s.server.largestBacklog(), bound);
+
+    const timeval timeout{10, 0};
+    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    QByteArray tail;
+    int answers = 0;
+    for (char buffer[65536]; answers < count;) {
+        const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        tail += QByteArray(buffer, n);
+        answers += int(tail.count("HTTP/1.1 200 OK\r\n"));
+        tail = tail.right(16);
+    }
+    EXPECT_EQ(answers, count);
+    ::shutdown(client, SHUT_RDWR);
+    sender.join();
+    ::close(client);
 }
