@@ -5,7 +5,9 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -138,4 +140,14 @@ TEST(Exposition, ContribFilesNameServedMetrics) {
                 << file << ": " << m.captured().toStdString();
         EXPECT_TRUE(!QByteArray(file).endsWith(".json") || !QJsonDocument::fromJson(text).isNull());
     }
+    // The dashboard has a panel for the alarms and one for the unplugged sensors.
+    QFile f(QStringLiteral(KELVANO_SOURCE_DIR "/contrib/grafana-dashboard.json"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QStringList panels;
+    for (const QJsonValue panel : QJsonDocument::fromJson(f.readAll())["panels"].toArray())
+        panels << panel["title"].toString() + QLatin1Char(' ') +
+                      panel["targets"][0]["expr"].toString();
+    for (const char* panel :
+         {"Alarms kelvano_alarm_active{", "Unplugged sensors kelvano_raw_value{"})
+        EXPECT_TRUE(!panels.filter(QLatin1String(panel)).isEmpty()) << panel;
 }
