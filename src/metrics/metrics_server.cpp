@@ -186,8 +186,9 @@ class BoundedTcpServer : public QTcpServer {
             delete socket;
             return;
         }
+        // (One that is closing counts until it has sent what it still has to send.)
         open_.removeIf([](const QPointer<Connection>& c) {
-            return !c || c->state() != QAbstractSocket::ConnectedState;
+            return !c || c->state() == QAbstractSocket::UnconnectedState;
         });
         if (open_.size() >= limits_.maxConnections) {
             Connection* displaced = nullptr;
