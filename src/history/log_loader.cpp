@@ -10,31 +10,29 @@ LogLoader::~LogLoader() {
 }
 
 void LogLoader::stop() {
-    if (!thread_)
+    if (!job_)
         return;
-    cancel_ = true;
-    thread_->wait();
-    delete thread_;
-    thread_ = nullptr;
-    ++run_; // its end, still on its way, is not to be reported
+    job_->cancel = true; // it ends soon, unless stuck in the system: not waited for
+    job_.reset();
 }
 
 void LogLoader::open(const QString& path, int orderStep) {
     stop();
     path_ = path;
     orderStep_ = orderStep;
-    reader_ = std::make_unique<LogReader>(path);
+    reader_ = std::make_shared<LogReader>(path);
     reader_->setOrderStep(orderStep);
     start(true);
 }
 
 void LogLoader::readNew() {
-    if (reader_ && !thread_)
+    if (reader_ && !job_)
         start(false);
 }
 
 void LogLoader::cancel() {
-    cancel_ = true;
+    if (job_)
+        job_->cancel = true;
 }
 
 void LogLoader::close() {
@@ -43,32 +41,33 @@ void LogLoader::close() {
 }
 
 void LogLoader::start(bool fresh) {
-    cancel_ = false;
-    done_ = 0;
-    total_ = 0;
-    auto rows = std::make_shared<LogRows>();
-    LogReader* reader = reader_.get();
-    thread_ = QThread::create([this, reader, rows] {
-        reader->readMore(*rows, [this](qint64 done, qint64 total) {
-            done_ = done;
-            total_ = total;
-            return !cancel_;
+    auto job = std::make_shared<Job>();
+    job->reader = reader_;
+    job_ = job;
+    QThread* thread = QThread::create([job] {
+        job->reader->readMore(job->rows, [&job = *job](qint64 done, qint64 total) {
+            job.done = done;
+            job.total = total;
+            return !job.cancel;
         });
     });
-    const quint64 run = ++run_;
-    connect(thread_, &QThread::finished, this, [this, rows, fresh, run] {
-        if (run != run_)
-            return;
-        delete thread_;
-        thread_ = nullptr;
-        if (reader_->status() == LogReader::Status::Replaced) {
+    // The thread goes once it has ended, whether its read is still wanted or not.
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    connect(thread, &QThread::finished, this, [this, job, fresh] {
+        if (job != job_)
+            return; // dropped
+        job_.reset();
+        if (job->cancel) {
+            // Cancelled before its end was shown, even if the read itself got there.
+            reader_->setCancelled();
+        } else if (reader_->status() == LogReader::Status::Replaced) {
             // A new run in the same file: read it from its start.
-            reader_ = std::make_unique<LogReader>(path_);
+            reader_ = std::make_shared<LogReader>(path_);
             reader_->setOrderStep(orderStep_);
             start(true);
             return;
         }
-        Q_EMIT finished(*rows, fresh);
+        Q_EMIT finished(job->rows, fresh);
     });
-    thread_->start();
+    thread->start();
 }

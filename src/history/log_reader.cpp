@@ -7,13 +7,16 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <numeric>
+#include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -82,6 +85,8 @@ int splitFields(const char* line, int size, std::array<QByteArrayView, 5>& field
 // A whole number from -32768 to 32767, blanks around it allowed.
 std::optional<qint16> wholeNumber(QByteArrayView text) {
     text = text.trimmed();
+    if (text.contains('\0'))
+        return std::nullopt; // the number would end there
     bool ok = false;
     const int value = text.toInt(&ok);
     if (!ok || value < -32768 || value > 32767)
@@ -173,6 +178,8 @@ QString LogReader::message() const {
     switch (status_) {
     case Status::Missing:
         return tr("%1 does not exist.").arg(name());
+    case Status::NotAFile:
+        return tr("%1 is not a regular file.").arg(name());
     case Status::Unreadable:
         return tr("%1 could not be read (%2).").arg(name(), error_);
     case Status::Empty:
@@ -465,10 +472,31 @@ void LogReader::reserve(LogRows& rows, QFile& file, qint64 size) const {
 LogReader::Status LogReader::readMore(LogRows& rows, const Progress& progress) {
     if (limitReached_)
         return status_ = Status::Rows;
-    QFile file(path_);
-    if (!file.exists())
-        return status_ = Status::Missing;
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    // Only a regular file is opened: opening a FIFO would wait for a writer, and
+    // a device such as /dev/zero never ends. Opened without waiting all the
+    // same, and looked at again, as the path may have changed in between.
+    const QByteArray name = QFile::encodeName(path_);
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return status_ = Status::Missing;
+        error_ = qt_error_string(errno);
+        return status_ = Status::Unreadable;
+    }
+    if (!S_ISREG(info.st_mode))
+        return status_ = Status::NotAFile;
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error_ = qt_error_string(errno);
+        return status_ = Status::Unreadable;
+    }
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return status_ = Status::NotAFile;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         error_ = file.errorString();
         return status_ = Status::Unreadable;
     }
@@ -565,7 +593,7 @@ LogReader::Status LogReader::readMore(LogRows& rows, const Progress& progress) {
 
     if (byOrder_ && !originSet_ && rowsRead_ > 0) {
         // The last row was written about when the file was last changed.
-        const qint64 last = QFileInfo(file).lastModified().toMSecsSinceEpoch();
+        const qint64 last = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1'000'000;
         orderOrigin_ = last - qint64(rowsRead_ - 1) * orderStep_;
         originSet_ = true;
         for (qsizetype i = firstNew; i < rows.size(); ++i)

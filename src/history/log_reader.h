@@ -51,8 +51,9 @@ struct LogRows {
 class LogReader {
   public:
     enum class Status {
-        Rows,    // rows read (perhaps none yet, perhaps with bad ones)
-        Missing, // no such file
+        Rows,     // rows read (perhaps none yet, perhaps with bad ones)
+        Missing,  // no such file
+        NotAFile, // a folder, a FIFO, a device: never opened
         Unreadable,
         Empty,
         NotALog,   // the first line is not the header
@@ -76,6 +77,8 @@ class LogReader {
     // to its size at this moment, and appends them to rows.
     Status readMore(LogRows& rows, const Progress& progress = {});
     Status status() const { return status_; }
+    // Ends the last read as cancelled, whatever it found: its rows are to be dropped.
+    void setCancelled() { status_ = Status::Cancelled; }
 
     // What the user should know: why nothing could be read, or which rows
     // were skipped and why; empty when every row was read.
