@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QShortcut>
 #include <QSvgGenerator>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -207,11 +208,20 @@ HistoryWindow::HistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     });
     connect(btnCancel, &QPushButton::clicked, &loader_, &LogLoader::cancel);
     connect(&loader_, &LogLoader::finished, this, &HistoryWindow::finished);
+    // Closed from the keyboard too, as a desktop program's windows are: Ctrl+W
+    // and Esc, and what the desktop closes windows with.
+    QList<QKeySequence> keys{QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)};
+    for (const QKeySequence& key : QKeySequence::keyBindings(QKeySequence::Close))
+        if (!keys.contains(key))
+            keys << key;
+    auto* closing = new QShortcut(this);
+    closing->setKeys(keys);
+    connect(closing, &QShortcut::activated, this, &QWidget::close);
 
     // A log being written grows by a row a second at most.
     follow_ = new QTimer(this);
     follow_->setInterval(1000);
-    connect(follow_, &QTimer::timeout, this, [this] { loader_.readNew(); });
+    connect(follow_, &QTimer::timeout, this, &HistoryWindow::followLog);
     // A read that takes more than a moment shows its progress.
     progressTimer_ = new QTimer(this);
     progressTimer_->setInterval(100);
@@ -227,6 +237,15 @@ void HistoryWindow::openFile(const QString& path) {
     loader_.open(path);
     progressTimer_->start();
     follow_->start();
+}
+
+void HistoryWindow::followLog() {
+    if (asking_)
+        return; // the same question again, and again, would pile up
+    loader_.readNew();
+    // A new run that replaced a long log can take a while to read too.
+    if (loader_.isBusy() && !progressTimer_->isActive())
+        progressTimer_->start();
 }
 
 void HistoryWindow::showProgress() {
@@ -254,18 +273,20 @@ void HistoryWindow::finished(const LogRows& rows, bool fresh) {
         const QStringList names = {tr("1 Second"),   tr("5 Seconds"),  tr("6 Seconds"),
                                    tr("10 Seconds"), tr("15 Seconds"), tr("30 Seconds"),
                                    tr("1 Minute")};
+        const QString question =
+            message + QLatin1Char('\n') + tr("How far apart were the rows written?");
         int step = 0;
+        asking_ = true; // the file is not read again meanwhile
         if (askStep_) {
-            step = askStep_();
+            step = askStep_(question);
         } else {
             bool ok = false;
-            const QString chosen = QInputDialog::getItem(
-                this, windowTitle(),
-                message + QLatin1Char('\n') + tr("How far apart were the rows written?"), names, 0,
-                false, &ok);
+            const QString chosen =
+                QInputDialog::getItem(this, windowTitle(), question, names, 0, false, &ok);
             if (ok)
                 step = steps[names.indexOf(chosen)];
         }
+        asking_ = false;
         if (step > 0) {
             loader_.open(loader_.path(), step);
             progressTimer_->start();
@@ -283,7 +304,10 @@ void HistoryWindow::finished(const LogRows& rows, bool fresh) {
             addRows(rows);
         break;
     case LogReader::Status::Missing:
-        // A log moved away keeps its rows in view until a new one appears.
+    case LogReader::Status::NotAFile:
+    case LogReader::Status::Unreadable:
+        // A log moved away, or put in the place of what cannot be read, keeps
+        // its rows in view until a log is there again.
         if (fresh)
             setRows({});
         break;

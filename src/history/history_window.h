@@ -24,7 +24,7 @@ class QTimer;
 // view. The view exports as PNG or SVG, the rows in view as a log of their
 // own. The open file is read again once a second, so that a log being
 // written shows its new rows. A top-level window that deletes itself when
-// closed.
+// closed (also with Ctrl+W or Esc).
 class HistoryWindow : public QWidget {
     Q_OBJECT
   public:
@@ -51,10 +51,13 @@ class HistoryWindow : public QWidget {
 
     const LogRows& rows() const { return rows_; }
     bool isLoading() const { return loader_.isBusy(); }
+    // Reads the rows added to the file since, as a timer does once a second;
+    // nothing while a read runs or the user is asked for the step.
+    void followLog();
 
-    // Answers the question for the step between rows whose times cannot be
-    // read (ms; 0: cancelled). Tests answer it themselves.
-    void setStepQuestion(std::function<int()> ask) { askStep_ = std::move(ask); }
+    // Answers the question (the text given) for the step between rows whose
+    // times cannot be read (ms; 0: cancelled). Tests answer it themselves.
+    void setStepQuestion(std::function<int(const QString&)> ask) { askStep_ = std::move(ask); }
 
     QCustomPlot* plot;
     QPushButton* btnOpen;
@@ -97,7 +100,8 @@ class HistoryWindow : public QWidget {
     RowBlocks blocks_;
     RowTimeFormat format_; // the open log's, for the rows a CSV export writes
     QString problem_;      // the open log's message
-    std::function<int()> askStep_;
+    std::function<int(const QString&)> askStep_;
+    bool asking_ = false; // the question for the step is open
     QTimer* follow_;
     QTimer* progressTimer_;
     int progressTicks_ = 0;
