@@ -12,6 +12,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const QByteArray header = "Date,Time,Sensor1,Sensor2,\r\n";
@@ -47,6 +50,11 @@ void sameRange(const QCPRange& actual, const QCPRange& expected, double toleranc
         qAbs(actual.lower - expected.lower) <= tolerance &&
             qAbs(actual.upper - expected.upper) <= tolerance,
         qPrintable(QStringLiteral("%1..%2").arg(actual.lower, 0, 'f').arg(actual.upper, 0, 'f')));
+}
+
+// Waits at most a minute for what must come.
+bool soon(const std::function<bool()>& done) {
+    return QTest::qWaitFor(done, 60000);
 }
 
 QString localText(double seconds) {
@@ -135,9 +143,21 @@ class TestHistory : public QObject {
              2, 1, "2026-12-05 07:48:47", 1,
              "1 row could not be read (line 2: sensor 2 \"seventy \" is not a whole number from "
              "-32768 to 32767)."},
-            {"a time that no format reads", header + us + "12/5/26,7:48:99 AM,1, 2 \r\n", "en_US",
-             2, 1, "2026-12-05 07:48:47", 1,
-             "1 row could not be read (line 4: the time \"7:48:99 AM\" could not be read)."},
+            {"times with a tab, with seconds or minutes past 59",
+             header + us +
+                 "12/5/26,7:48:99 AM,1, 2 \r\n12/5/26,7:60:00 AM,1, 2 \r\n12/5/26,7:48:50\tAM,1, 2 "
+                 "\n",
+             "en_US", 3, 2, "2026-12-05 07:48:47", 3,
+             "2 rows could not be read (first at line 4: the time \"7:48:99 AM\" could not be "
+             "read)."},
+            {"a NUL inside a number",
+             header + us + "12/5/26,7:48:49 AM,7" + QByteArray(1, 0) + "0, 70 \r\n", "en_US", 2, 1,
+             "2026-12-05 07:48:47", 1,
+             "1 row could not be read (line 4: sensor 1 \"7?0\" is not a whole number from -32768 "
+             "to 32767)."},
+            {"runs appended, the clock set back between them: in time order",
+             header + us + header + "12/5/26,6:00:00 AM,1, 1 \r\n", "en_US", 3, 0,
+             "2026-12-05 06:00:00", 6528, ""},
             {"bad rows and a cut-off last one",
              header + us + "12/5/26,7:48:49 AM,72\r\n12/5/26,7:48:50 AM,72,seventy \r\n12/5",
              "en_US", 2, 3, "2026-12-05 07:48:47", 1,
@@ -145,9 +165,11 @@ class TestHistory : public QObject {
             {"a line longer than any row", header + QByteArray(300, 'x') + "\r\n" + us, "en_US", 2,
              1, "2026-12-05 07:48:47", 1,
              "1 row could not be read (line 2: it is longer than 256 characters)."},
-            {"d/M dates that go back in time read as the user's M/d: the other order",
-             header + "12/5/2026,10:00:00 AM,1, 1 \n1/6/2026,10:00:00 AM,2, 2 \n", "en_US", 2, 0,
-             "2026-05-12 10:00:00", 20 * 86400, ""},
+            {"d/M dates over a month's end that go back in time read as the user's M/d: the other "
+             "order",
+             header + "12/5/2026,10:00:00 AM,1, 1 \n12/5/2026,10:00:01 AM,1, 1 \n1/6/2026,10:00:00 "
+                      "AM,2, 2 \n",
+             "en_US", 3, 0, "2026-05-12 10:00:00", 20 * 86400, ""},
             {"the end of summer time: 2:59:59, then 2:00:00 again", header + summer, "de_DE", 2, 0,
              "2026-10-25 02:59:59", 1, ""},
             {"dates of no locale: placed by order, the times' step apart", header + noDates,
@@ -198,16 +220,26 @@ class TestHistory : public QObject {
         QCOMPARE(reader.readMore(rows), LogReader::Status::Replaced);
     }
 
-    // Rows whose dates and times no locale writes are placed by their order, the step asked for.
+    // Rows whose dates and times no locale writes are placed by their order, the step asked for
+    // once, however long the question stays open.
     void unreadableTimesAskForAStep() {
         write(header + "day 1,noon,20, 5 \nday 1,later,21, 5 \n");
-        LogReader reader(path());
-        LogRows rows;
-        QCOMPARE(reader.readMore(rows), LogReader::Status::NeedsStep);
-        QCOMPARE(message(reader), "The dates and times in FILE could not be read.");
-        reader.setOrderStep(60000);
-        QCOMPARE(reader.readMore(rows), LogReader::Status::Rows);
-        QCOMPARE(rows.times.last() - rows.times.first(), 60.0);
+        HistoryWindow w;
+        QStringList asked;
+        w.setStepQuestion([&](const QString& question) {
+            asked << question;
+            if (asked.size() > 1)
+                return 0;
+            w.followLog(); // the timer's tick while the question is open
+            return soon([&] { return !w.isLoading(); }) ? 60000 : 0;
+        });
+        w.openFile(path());
+        QVERIFY(soon([&] { return !w.rows().isEmpty(); }));
+        w.followLog();
+        QVERIFY(soon([&] { return !w.isLoading(); }));
+        QCOMPARE(asked, QStringList("The dates and times in " + QDir::toNativeSeparators(path()) +
+                                    " could not be read.\nHow far apart were the rows written?"));
+        QCOMPARE(w.lblRun->text(), "2 rows from 1/1/2027 12:59:00 AM to 1/1/2027 1:00:00 AM");
     }
 
     // A log's range, a view's statistics and crosshair, its exports, zooming and panning.
@@ -224,13 +256,18 @@ class TestHistory : public QObject {
                  "10,800 rows from 12/5/2026 12:00:00 AM to 12/5/2026 2:59:59 AM");
         QCOMPARE(w.lblMessage->text(), "");
 
+        // Sensor 1's least value is at t0 + 100 and t0 + 200, in a view's rows counted one by
+        // one or in whole blocks of them.
         const double t0 = midnight.toSecsSinceEpoch();
-        w.showRange(t0 + 100, t0 + 199);
+        w.showRange(t0 + 90, t0 + 120);
+        QCOMPARE(w.lblStats1->text(), "Sensor 1 in view: min 0, mean 37.3, max 99");
+        QCOMPARE(w.lblStats2->text(), "Sensor 2 in view: min -6, mean -2.9, max 0");
+        w.showRange(t0 + 150, t0 + 249);
         QCOMPARE(w.lblStats1->text(), "Sensor 1 in view: min 0, mean 49.5, max 99");
         QCOMPARE(w.lblStats2->text(), "Sensor 2 in view: min -6, mean -3.0, max 0");
         const int y = w.plot->axisRect()->center().y();
-        QTest::mouseMove(w.plot, QPoint(int(w.plot->xAxis->coordToPixel(t0 + 150.2)), y));
-        QCOMPARE(w.crosshairText(), "12/5/2026 12:02:30 AM\nSensor 1: 50\nSensor 2: -3");
+        QTest::mouseMove(w.plot, QPoint(int(w.plot->xAxis->coordToPixel(t0 + 180.2)), y));
+        QCOMPARE(w.crosshairText(), "12/5/2026 12:03:00 AM\nSensor 1: 80\nSensor 2: -5");
 
         const QString png = path("view.png"), svg = path("view.svg"), csv = path("slice.csv");
         QVERIFY(w.exportPng(png));
@@ -240,7 +277,7 @@ class TestHistory : public QObject {
         QVERIFY(picture.isValid());
         QCOMPARE(picture.viewBox(), w.plot->rect());
         QVERIFY(w.exportCsv(csv));
-        QCOMPARE(contents(csv), header + rows.mid(101, 100).join());
+        QCOMPARE(contents(csv), header + rows.mid(151, 100).join());
 
         // Never over the log itself.
         Dialogs::setNextAnswer(QMessageBox::Ok);
@@ -303,6 +340,69 @@ class TestHistory : public QObject {
         QTRY_COMPARE(w->rows().size(), 3);
         QCOMPARE(w->lblRun->text(), "3 rows from 12/5/2026 12:00:00 AM to 12/5/2026 12:00:02 AM");
         w->close();
+    }
+
+    // Following a log, the window read by hand in between: a view at the end stays at the end;
+    // a log replaced by a FIFO is said to be one, its rows kept; Cancel drops a first read and
+    // a later one.
+    void followingAndCancelling() {
+        const QString file = QDir::toNativeSeparators(path());
+        const double t0 = midnight.toSecsSinceEpoch();
+        writeRows(path(), 0, 30);
+        auto* w = new HistoryWindow;
+        int writer = -1;
+        const auto cleanup = qScopeGuard([&] {
+            // A reader waiting in open() for the FIFO's writer gets one, and the window goes.
+            writer = ::open(QFile::encodeName(path()).constData(), O_RDWR | O_NONBLOCK);
+            delete w;
+            ::close(writer);
+        });
+        const auto idle = [w] { return soon([w] { return !w->isLoading(); }); };
+        const auto cancelled = [w, file] {
+            w->btnCancel->click();
+            return soon([&] {
+                return w->lblMessage->text() == "Reading " + file + " was cancelled." &&
+                       w->lblRun->text() == "No rows.";
+            });
+        };
+        w->openFile(path());
+        QVERIFY(cancelled());
+        w->openFile(path());
+        QVERIFY(soon([w] { return w->rows().size() == 30; }));
+
+        w->showRange(t0 + 10, t0 + 29);
+        QVERIFY(idle());
+        writeRows(path(), 30, 2);
+        w->followLog();
+        QVERIFY(soon([w] { return w->rows().size() == 32; }));
+        sameRange(w->plot->xAxis->range(), QCPRange(t0 + 12, t0 + 31));
+
+        QVERIFY(idle());
+        QVERIFY(QFile::remove(path()));
+        QCOMPARE(mkfifo(QFile::encodeName(path()).constData(), 0600), 0);
+        w->followLog();
+        QVERIFY(idle());
+        QCOMPARE(w->lblMessage->text(), file + " is not a regular file.");
+        QCOMPARE(w->rows().size(), 32);
+
+        QVERIFY(idle());
+        QVERIFY(QFile::remove(path()));
+        writeRows(path(), 0, 40);
+        w->followLog();
+        QVERIFY(w->isLoading());
+        QVERIFY(cancelled());
+    }
+
+    // Ctrl+W and Esc close the window.
+    void keysCloseTheWindow() {
+        for (const QKeySequence& key :
+             {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
+            QPointer<HistoryWindow> w = new HistoryWindow;
+            w->show();
+            QVERIFY(QTest::qWaitForWindowActive(w));
+            QTest::keySequence(w, key);
+            QTRY_VERIFY2(w.isNull(), qPrintable(key.toString()));
+        }
     }
 };
 
