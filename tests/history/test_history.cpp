@@ -113,8 +113,7 @@ class TestHistory : public QObject {
         const QByteArray us = "12/5/26,7:48:47 AM,72, 70 \r\n12/5/26,7:48:48 AM,72,-7 \r\n";
         const QByteArray german = "05.12.2026,23:59:59,21, 8 \n06.12.2026,00:00:00,21, 8 \n";
         const QByteArray summer = "25.10.26,02:59:59,1, 1 \n25.10.26,02:00:00,2, 2 \n";
-        const QByteArray noDates =
-            "day 1,12:00:00,20, 5 \nday 1,12:00:05,20, 5 \nday 1,12:00:10,20, 5 \n";
+        const QByteArray noDates = "day 1,00:00:00,20, 5 \nday 1,00:00:05,20, 5 \n";
         const struct {
             const char* name;
             QByteArray text;
@@ -172,8 +171,8 @@ class TestHistory : public QObject {
              "en_US", 3, 0, "2026-05-12 10:00:00", 20 * 86400, ""},
             {"the end of summer time: 2:59:59, then 2:00:00 again", header + summer, "de_DE", 2, 0,
              "2026-10-25 02:59:59", 1, ""},
-            {"dates of no locale: placed by order, the times' step apart", header + noDates,
-             "en_US", 3, 0, "2027-01-01 00:59:50", 10,
+            {"dates of no locale: placed by order, the times' step apart (midnight's too)",
+             header + noDates, "en_US", 2, 0, "2027-01-01 00:59:55", 5,
              "The dates and times of the rows could not be read: the rows are placed in their "
              "order, 5 s apart, the last at the time the file was last changed."},
             {"not a log", "Name,Value\r\nx,1\r\n", "en_US", 0, 0, "", 0,
