@@ -151,22 +151,23 @@ void AlarmMonitor::test(const QString& command) {
 }
 
 QString AlarmMonitor::name(int sensor) const {
-    const QString title = cycle_ ? cycle_->displays().title[sensor - 1] : QString();
-    return title.isEmpty() ? tr("Sensor %1").arg(sensor) : title;
+    return sensorName(cycle_ ? cycle_->displays() : Displays(), sensor);
+}
+
+void AlarmMonitor::say(const QString& line) {
+    if (output_) {
+        output_(line);
+    } else {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(line));
+        std::fflush(stderr);
+    }
 }
 
 void AlarmMonitor::tell(const AlarmEvent& event, const QString& command) {
     const QString heading = summary(event);
     const QString text = body(event, name(event.sensor));
-    if (mode_ == Mode::Headless) {
-        const QString line = DesktopNotifier::line(event.atMs, heading, text);
-        if (output_) {
-            output_(line);
-        } else {
-            std::fprintf(stderr, "%s\n", qUtf8Printable(line));
-            std::fflush(stderr);
-        }
-    }
+    if (mode_ == Mode::Headless)
+        say(DesktopNotifier::line(event.atMs, heading, text));
     const bool alarm = event.kind != AlarmEvent::Normal && event.kind != AlarmEvent::Test;
     notifier_.notify(heading, text, alarm);
     const auto number = [](const std::optional<double>& v) {

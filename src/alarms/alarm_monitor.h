@@ -82,6 +82,7 @@ class AlarmMonitor : public QObject {
   private:
     void tell(const AlarmEvent& event, const QString& command);
     QString name(int sensor) const;
+    void say(const QString& line);
     bool store(const AlarmRule& rule, const QString& command);
 
     Mode mode_;

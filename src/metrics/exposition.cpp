@@ -18,7 +18,7 @@ void MetricsState::record(const SamplingCycle& cycle, int64_t msecsSinceEpoch) {
     const std::array<uint32_t, 2> raws = {reading.x, reading.y};
     for (int i = 0; i < 2; ++i) {
         Sensor& sensor = sensors[i];
-        sensor.name = cycle.displays().title[i];
+        sensor.name = sensorName(cycle.displays(), i + 1);
         sensor.raw = raws[i];
         sensor.celsius.reset();
         if (reading.result == PortCode::Ok && !isUnplugged(raws[i]))

@@ -2,6 +2,17 @@
 
 #include "sampling_cycle.h"
 
+QString profilePlaceholder(int sensor) {
+    return QStringLiteral("Select Sensor %1").arg(sensor);
+}
+
+QString sensorName(const Displays& displays, int sensor) {
+    const QString& title = displays.title[sensor - 1];
+    return title.isEmpty() || title == profilePlaceholder(sensor)
+               ? QStringLiteral("Sensor %1").arg(sensor)
+               : title;
+}
+
 bool SamplingCycle::probe(GamePortSource& source) {
     reading_.result = source.probeDevice();
     return reading_.result == PortCode::Ok;

@@ -26,6 +26,13 @@ struct Displays {
     std::array<QString, 2> graph = {QStringLiteral("x"), QStringLiteral("y")}; // lblG1, lblG2
 };
 
+// The text of a sensor's profile chooser while no profile is chosen; the
+// window shows it as the sensor's title.
+QString profilePlaceholder(int sensor);
+// A sensor's name in messages and on the metrics page: its title, but
+// "Sensor 2" rather than the chooser's placeholder while no profile is chosen.
+QString sensorName(const Displays& displays, int sensor);
+
 // The once-a-second sampling tick: reads the port, converts both sensors
 // with their current settings and leaves the results for the window, the log
 // and the graph.

@@ -59,7 +59,7 @@ QString StoredSettings::value(const QString& key, const QString& current) const 
 SettingsModel::SettingsModel() {
     for (int s = 1; s <= 2; ++s) {
         Sensor& sensor = at(s);
-        sensor.profileText = QStringLiteral("Select Sensor %1").arg(s);
+        sensor.profileText = profilePlaceholder(s);
         for (int n = 1; n <= 3; ++n)
             sensor.names.at(n - 1) = QStringLiteral("Sensor %1-%2").arg(s).arg(n);
         sensor.entries = sensor.names;

@@ -227,7 +227,8 @@ TEST(AlarmCommand, Limits) {
     }
 }
 
-// A replay that crosses the high limit runs the command with each event's values. (The lines on
+// A replay that crosses the high limit runs the command with each event's values. A sensor with
+// no profile chosen is "Sensor 1" in the texts, not the chooser's placeholder. (The lines on
 // standard error are checked with a real notification service, in notifications.sh.)
 TEST(AlarmMonitor, CommandGetsTheEvent) {
     app();
@@ -244,13 +245,16 @@ TEST(AlarmMonitor, CommandGetsTheEvent) {
     ScriptedSource source(
         {{0, 5203, 31036}, {0, 3000, 31036}, {0, 3000, 31036}, {0, 5203, 31036}, {0, 0, 31036}});
     std::array<ChannelInput, 2> inputs;
-    for (int s : {1, 2})
+    for (int s : {1, 2}) {
         inputs[s - 1].coefficients = initialCoefficients(s);
+        inputs[s - 1].profileText = profilePlaceholder(s);
+    }
     SamplingCycle cycle;
     AlarmMonitor monitor(AlarmMonitor::Mode::Headless);
     qint64 second = 0;
     monitor.setClock([&] { return AlarmInstant{second * 1000, second * 1000}; });
-    monitor.setOutput([](const QString&) {});
+    QStringList lines;
+    monitor.setOutput([&](const QString& line) { lines << line; });
     monitor.runner().setOutput([](const QString&) {});
     monitor.load(&store, StoredSettings(store), {QStringLiteral("F"), QStringLiteral("F")});
     for (second = 0; second < 5; ++second) {
@@ -258,6 +262,9 @@ TEST(AlarmMonitor, CommandGetsTheEvent) {
         monitor.feed(cycle, {QStringLiteral("F"), QStringLiteral("F")});
     }
     waitForCommands(monitor.runner());
+    EXPECT_EQ(lines.value(0).toStdString(),
+              "1970-01-01T00:00:02Z Kelvano: Sensor 1 high: Sensor 1: 75°F, above the high limit "
+              "of 60°F since 00:00:01.");
     EXPECT_EQ(
         sortedLines(rec.record).toStdString(),
         " KELVANO_EVENT=high KELVANO_LIMIT=60 KELVANO_SENSOR=1 KELVANO_UNIT=F KELVANO_VALUE=75\n"

@@ -54,10 +54,11 @@ double celsius(uint32_t raw, int sensor, int offset) {
 
 } // namespace
 
-// Reads replayed into a real sampling cycle. Sensor 2's profile name needs escaping on the page;
+// Reads replayed into a real sampling cycle. Sensor 1 has no profile chosen, so its name is
+// "Sensor 1", not the chooser's placeholder; sensor 2's profile name needs escaping on the page,
 // its offset is +2. Sensor 1's offset code is none of the seven: no offset.
 TEST(Exposition, StatesOfTheReads) {
-    const std::string t1 = R"(kelvano_temperature_celsius{sensor="1",name="100K"})";
+    const std::string t1 = R"(kelvano_temperature_celsius{sensor="1",name="Sensor 1"})";
     const std::string t2 =
         R"(kelvano_temperature_celsius{sensor="2",name="Probe \"A\\B\"\nl2 °C"})";
     const std::string r1 = R"(kelvano_raw_value{sensor="1"})",
@@ -92,7 +93,7 @@ TEST(Exposition, StatesOfTheReads) {
         std::array<ChannelInput, 2> inputs;
         for (int s : {1, 2})
             inputs[s - 1].coefficients = initialCoefficients(s);
-        inputs[0].profileText = QStringLiteral("100K");
+        inputs[0].profileText = profilePlaceholder(1);
         inputs[1].profileText = QStringLiteral("Probe \"A\\B\"\nl2 °C");
         inputs[0].codes.offset = QStringLiteral("+3");
         inputs[1].codes.offset = QStringLiteral("2");
