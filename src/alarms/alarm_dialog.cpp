@@ -167,7 +167,12 @@ void AlarmDialog::followUnits() {
             if (const auto value = parseNumber(field->text()))
                 field->setText(numberText(convertTemperature(*value, from, to)));
         }
-        if (const auto value = parseNumber(sensor.hysteresis.field->text()))
+        // Without a limit, the default hysteresis is 1 degree in whatever unit.
+        const auto value = parseNumber(sensor.hysteresis.field->text());
+        const bool byDefault = sensor.high.field->text().trimmed().isEmpty() &&
+                               sensor.low.field->text().trimmed().isEmpty() &&
+                               value == AlarmLimits().hysteresis;
+        if (value && !byDefault)
             sensor.hysteresis.field->setText(numberText(convertDifference(*value, from, to)));
         units_[s - 1] = to;
     }

@@ -111,7 +111,9 @@ void AlarmMonitor::feed(const SamplingCycle& cycle, const std::array<QString, 2>
             Q_EMIT unitChanged(s);
         }
     }
-    if (!rule_.limits(1).anyOn() && !rule_.limits(2).anyOn())
+    // Nothing to do while no limit is on, unless an alarm has yet to end.
+    if (!rule_.limits(1).anyOn() && !rule_.limits(2).anyOn() && !rule_.inAlarm(1) &&
+        !rule_.inAlarm(2))
         return;
 
     const int32_t result = cycle.reading().result;
@@ -206,7 +208,8 @@ QString AlarmMonitor::summary(const AlarmEvent& event) {
     case AlarmEvent::Unplugged:
         return tr("Kelvano: Sensor %1 unplugged").arg(event.sensor);
     case AlarmEvent::Normal:
-        return tr("Kelvano: Sensor %1 back to normal").arg(event.sensor);
+        return event.switchedOff ? tr("Kelvano: Sensor %1 alarm switched off").arg(event.sensor)
+                                 : tr("Kelvano: Sensor %1 back to normal").arg(event.sensor);
     case AlarmEvent::Test:
         break;
     }
@@ -225,6 +228,17 @@ QString AlarmMonitor::body(const AlarmEvent& event, const QString& name) {
     case AlarmEvent::Unplugged:
         return tr("%1: unplugged since %2.").arg(name, started);
     case AlarmEvent::Normal:
+        if (event.switchedOff) {
+            switch (event.condition) {
+            case AlarmCondition::High:
+                return tr("%1: high limit switched off (alarm since %2).").arg(name, started);
+            case AlarmCondition::Low:
+                return tr("%1: low limit switched off (alarm since %2).").arg(name, started);
+            case AlarmCondition::Unplugged:
+                break;
+            }
+            return tr("%1: limits switched off (unplugged since %2).").arg(name, started);
+        }
         switch (event.condition) {
         case AlarmCondition::High:
             return tr("%1: %2, back below the high limit of %3 (alarm since %4).")

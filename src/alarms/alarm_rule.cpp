@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "alarm_rule.h"
 
-#include "sensor/conversion.h"
-
 #include <QLocale>
+#include <cmath>
 
 namespace {
 double toCelsius(double value, UnitCode unit) {
@@ -19,11 +18,15 @@ int index(AlarmCondition c) {
 } // namespace
 
 QString numberText(double value) {
-    return QLocale::c().toString(value, 'g', 6);
+    return QLocale::c().toString(rounded(value), 'g', 15);
 }
 
 double rounded(double value) {
-    return parseNumber(numberText(value)).value_or(value);
+    // Numbers too large for two decimals to matter keep their value.
+    if (!(std::abs(value) < 1e12))
+        return value;
+    const double r = std::round(value * 100.0) / 100.0;
+    return r == 0.0 ? 0.0 : r; // never "-0"
 }
 
 double convertTemperature(double value, UnitCode from, UnitCode to) {
@@ -36,24 +39,14 @@ double convertDifference(double value, UnitCode from, UnitCode to) {
 
 void AlarmRule::setLimits(int sensor, const AlarmLimits& limits, UnitCode unit) {
     Sensor& s = sensors_[sensor - 1];
-    const AlarmLimits& old = s.limits;
-    const bool sameUnit = s.unit == unit;
-    const bool shared =
-        sameUnit && old.hysteresis == limits.hysteresis && old.holdSeconds == limits.holdSeconds;
-    const bool keep[] = {
-        shared && old.highOn == limits.highOn && old.high == limits.high,
-        shared && old.lowOn == limits.lowOn && old.low == limits.low,
-        sameUnit && old.anyOn() == limits.anyOn() && old.holdSeconds == limits.holdSeconds,
-    };
-    for (int c = 0; c < 3; ++c) {
-        if (!keep[c])
-            s.states[c] = State();
-    }
     // A number given as it is now keeps the unit it was typed in.
+    const bool set[] = {limits.highSet(), limits.lowSet(), limits.hysteresisSet()};
     const double given[] = {limits.high, limits.low, limits.hysteresis};
-    const double now[] = {old.high, old.low, old.hysteresis};
+    const double now[] = {s.limits.high, s.limits.low, s.limits.hysteresis};
     for (int i = 0; i < 3; ++i) {
-        if (!sameUnit || given[i] != now[i])
+        if (!set[i])
+            s.typed[i] = {given[i], std::nullopt};
+        else if (s.unit != unit || given[i] != now[i] || !s.typed[i].unit)
             s.typed[i] = {given[i], unit};
     }
     s.limits = limits;
@@ -65,9 +58,12 @@ AlarmLimits AlarmRule::limitsIn(int sensor, UnitCode unit) const {
     AlarmLimits out = s.limits;
     if (unit == s.unit)
         return out;
-    out.high = convertTemperature(s.typed[0].value, s.typed[0].unit, unit);
-    out.low = convertTemperature(s.typed[1].value, s.typed[1].unit, unit);
-    out.hysteresis = convertDifference(s.typed[2].value, s.typed[2].unit, unit);
+    const auto in = [unit](const Typed& typed, double (*convert)(double, UnitCode, UnitCode)) {
+        return typed.unit ? convert(typed.value, *typed.unit, unit) : typed.value;
+    };
+    out.high = in(s.typed[0], convertTemperature);
+    out.low = in(s.typed[1], convertTemperature);
+    out.hysteresis = in(s.typed[2], convertDifference);
     return out;
 }
 
@@ -91,17 +87,20 @@ void AlarmRule::feedSensor(int sensor, const AlarmInstant& now, const AlarmSampl
     const AlarmLimits& l = sensors_[sensor - 1].limits;
     if (sample.kind == AlarmSample::Failed)
         return;
-    if (sample.kind == AlarmSample::Unplugged) {
-        // The limits keep their state: an alarm on stays on.
-        update(sensor, AlarmCondition::Unplugged, now, l.anyOn(), false, sample, std::nullopt);
-        return;
-    }
+    // While unplugged the limits keep their state: an alarm on stays on. An
+    // alarm whose limit is off now ends at this read, whatever it reads.
+    const bool unplugged = sample.kind == AlarmSample::Unplugged;
     const double v = sample.value;
-    update(sensor, AlarmCondition::Unplugged, now, false, true, sample, std::nullopt);
-    if (l.highOn)
+    update(sensor, AlarmCondition::Unplugged, now, unplugged && l.anyOn(), !unplugged || !l.anyOn(),
+           sample, std::nullopt);
+    if (!l.highOn)
+        update(sensor, AlarmCondition::High, now, false, true, sample, std::nullopt);
+    else if (!unplugged)
         update(sensor, AlarmCondition::High, now, v > l.high, v < l.high - l.hysteresis, sample,
                l.high);
-    if (l.lowOn)
+    if (!l.lowOn)
+        update(sensor, AlarmCondition::Low, now, false, true, sample, std::nullopt);
+    else if (!unplugged)
         update(sensor, AlarmCondition::Low, now, v<l.low, v> l.low + l.hysteresis, sample, l.low);
 }
 
@@ -115,6 +114,9 @@ void AlarmRule::update(int sensor, AlarmCondition c, const AlarmInstant& now, bo
             return;
         state = State{false, std::nullopt, state.startedWallMs};
         event.kind = AlarmEvent::Normal;
+        event.switchedOff = c == AlarmCondition::High  ? !s.limits.highOn
+                            : c == AlarmCondition::Low ? !s.limits.lowOn
+                                                       : sample.kind != AlarmSample::Value;
     } else {
         if (!past) {
             state.pastSinceMs.reset();

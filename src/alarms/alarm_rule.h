@@ -17,13 +17,19 @@ struct AlarmLimits {
     int holdSeconds = 0;     // how long a reading stays past a limit before the alarm starts
 
     bool anyOn() const { return highOn || lowOn; }
+    // A limit that is off at 0 was never set: its field is empty. The
+    // hysteresis of a sensor with no limit set, at 1, is the default of 1
+    // degree in whatever unit is shown. Numbers never set are not converted.
+    bool highSet() const { return highOn || high != 0.0; }
+    bool lowSet() const { return lowOn || low != 0.0; }
+    bool hysteresisSet() const { return highSet() || lowSet() || hysteresis != 1.0; }
 };
 
 // A sensor's unit code, 'C' or 'F'.
 using UnitCode = char;
 
 // A number as the dialog, the settings file and the messages write it: C
-// locale, up to six significant digits.
+// locale, at most two decimals.
 QString numberText(double value);
 // The number that numberText() shows.
 double rounded(double value);
@@ -55,17 +61,19 @@ struct AlarmEvent {
     Kind kind = Normal;
     AlarmCondition condition = AlarmCondition::High; // for Normal: which alarm ended
     std::optional<double> value;                     // the reading; none while unplugged
-    std::optional<double> limit;                     // none for Unplugged and Test
+    std::optional<double> limit; // none for Unplugged and Test, and for an alarm switched off
     UnitCode unit = 'F';
-    qint64 startedMs = 0; // wall clock: when the condition began
-    qint64 atMs = 0;      // wall clock: now
+    bool switchedOff = false; // for Normal: the alarm ended because its limit was switched off
+    qint64 startedMs = 0;     // wall clock: when the condition began
+    qint64 atMs = 0;          // wall clock: now
 };
 
 // The limit rule of both sensors. Each condition (high, low, unplugged) is
 // normal or in alarm; an alarm starts when the condition has lasted the hold
-// time and ends when the reading is back past the limit by the hysteresis:
-// one event at each change, none while nothing changes. A failed read changes
-// nothing; "unplugged" is a condition only while some limit of the sensor is on.
+// time and ends when the reading is back past the limit by the hysteresis, or
+// at the first read after its limit was switched off: one event at each
+// change, none while nothing changes. A failed read changes nothing;
+// "unplugged" is a condition only while some limit of the sensor is on.
 class AlarmRule {
   public:
     const AlarmLimits& limits(int sensor) const { return sensors_[sensor - 1].limits; }
@@ -73,8 +81,8 @@ class AlarmRule {
     AlarmLimits limitsIn(int sensor, UnitCode unit) const;
     UnitCode unit(int sensor) const { return sensors_[sensor - 1].unit; }
 
-    // New limits, in the given unit. A condition whose limit, hysteresis or
-    // hold time changed starts again from normal, without an event.
+    // New limits, in the given unit. The conditions go on: the next reading
+    // is judged by the new limits, and an alarm that ends then has its event.
     void setLimits(int sensor, const AlarmLimits& limits, UnitCode unit);
     // The sensor's unit changed: the limits are converted and the conditions
     // go on. Each limit is converted from the unit it was typed in, so
@@ -98,17 +106,17 @@ class AlarmRule {
         std::optional<qint64> pastSinceMs; // steady clock, while past the limit
         qint64 startedWallMs = 0;
     };
-    // A number as typed and the unit it was typed in.
+    // A number as typed and the unit it was typed in; none for a number never
+    // set (an empty limit, the default hysteresis), the same in every unit.
     struct Typed {
         double value = 0.0;
-        UnitCode unit = 'F';
+        std::optional<UnitCode> unit;
     };
     struct Sensor {
         AlarmLimits limits; // in unit
         UnitCode unit = 'F';
-        std::array<Typed, 3> typed = {
-            {{0.0, 'F'}, {0.0, 'F'}, {1.0, 'F'}}}; // high, low, hysteresis
-        std::array<State, 3> states;               // by AlarmCondition
+        std::array<Typed, 3> typed = {{{0.0, {}}, {0.0, {}}, {1.0, {}}}}; // high, low, hysteresis
+        std::array<State, 3> states;                                      // by AlarmCondition
     };
 
     void feedSensor(int sensor, const AlarmInstant& now, const AlarmSample& sample);

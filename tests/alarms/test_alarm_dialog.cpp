@@ -172,25 +172,37 @@ class TestAlarmDialog : public QObject {
         QLocale::setDefault(QLocale::c());
     }
 
-    // A unit change converts the typed limits; they are stored in the unit the settings file
-    // holds for the sensor, and again in the new one once the setup panel stores that.
+    // A unit change converts the typed limits, in the open dialog and the one opened again; a
+    // limit never set stays empty and the hysteresis never set is 1 degree in either unit. The
+    // limits are stored in the unit the settings file holds for the sensor, and again in the new
+    // one once the setup panel stores that.
     void limitsFollowTheUnit() {
         auto w = loadedWindow();
         AlarmDialog* d = openDialog(w.get());
         fillSensor(d, 1, "on 77 on 32 1.8 0");
         d->btnOK->click();
-        w->setupPanel()->column(1).opC->click();
-        w->Timer1_Timer();
         d = openDialog(w.get());
-        QCOMPARE(d->sensors[0].high.field->text() + ' ' + d->sensors[0].low.field->text() + ' ' +
-                     d->sensors[0].hysteresis.field->text() + d->sensors[0].hysteresis.unit->text(),
-                 QStringLiteral("25 0 1°C"));
+        for (int s : {1, 2})
+            w->setupPanel()->column(s).opC->click();
+        w->Timer1_Timer();
+        const auto shown = [&d] {
+            QStringList texts;
+            for (const AlarmDialog::Sensor& s : d->sensors)
+                texts << s.high.field->text() + ' ' + s.low.field->text() + ' ' +
+                             s.hysteresis.field->text() + s.hysteresis.unit->text();
+            return texts.join(QStringLiteral(" | "));
+        };
+        QCOMPARE(shown(), QStringLiteral("25 0 1°C |   1°C"));
+        d->btnCancel->click();
+        d = openDialog(w.get());
+        QCOMPARE(shown(), QStringLiteral("25 0 1°C |   1°C"));
         d->sensors[0].high.field->setText(QStringLiteral("30"));
         d->btnOK->click();
         QVERIFY(storedAlarmKeys(w.get()).contains("Alarm1High=86 "));
         w->setupPanel()->btnSave->click();
-        QVERIFY(storedAlarmKeys(w.get()).contains("Alarm1High=30 "));
-        QVERIFY(storedAlarmKeys(w.get()).contains("Alarm1Hysteresis=1 "));
+        for (const char* key : {"Alarm1High=30 ", "Alarm1Hysteresis=1 ",
+                                "Alarm2High= ", "Alarm2Hysteresis=1 ", "Alarm2Low= "})
+            QVERIFY2(storedAlarmKeys(w.get()).contains(key), key);
     }
 
     // While a sensor is in alarm its readout shows its own colour as the background, in every
@@ -222,8 +234,16 @@ class TestAlarmDialog : public QObject {
         }
         w->showMaximized();
         QCOMPARE(background(w->lblTemp1), QStringLiteral("#ff0000"));
-        w->Timer1_Timer();
-        w->Timer1_Timer();
+
+        // A limit raised above the reading ends the alarm at the next reading, with its event.
+        QStringList events;
+        connect(&w->alarms()->monitor(), &AlarmMonitor::alarmEvent, this,
+                [&](const AlarmEvent& e) { events << AlarmMonitor::summary(e); });
+        AlarmDialog* d = openDialog(w.get());
+        d->sensors[0].high.field->setText(QStringLiteral("80"));
+        d->btnOK->click();
+        w->Timer1_Timer(); // still 75 °F
+        QCOMPARE(events, QStringList{QStringLiteral("Kelvano: Sensor 1 back to normal")});
         QCOMPARE(w->lblTemp1->accessibleDescription(), QString());
         QCOMPARE(background(w->lblTemp1), plain);
         QCOMPARE(background(w->lblTemp2), QStringLiteral("#0000ff")); // still 50 °F

@@ -21,7 +21,7 @@ QString text(const AlarmEvent& e) {
     static const char* const conditions[] = {"high", "low", "unplugged"};
     QString t = QStringLiteral("%1 %2").arg((e.atMs - base) / 1000).arg(kinds[e.kind]);
     if (e.kind == AlarmEvent::Normal)
-        t += QStringLiteral("/") + conditions[int(e.condition)];
+        t += QStringLiteral("/") + conditions[int(e.condition)] + (e.switchedOff ? " off" : "");
     if (e.value)
         t += QStringLiteral(" ") + numberText(*e.value);
     if (e.limit)
@@ -30,8 +30,8 @@ QString text(const AlarmEvent& e) {
 }
 
 // Feeds sensor 1 one token a second: a reading, "u" unplugged, "x" a failed read; "C"/"F" change
-// the unit, "H<n>" the high limit, "H" gives the limits again as shown. Returns the events and
-// the seconds in alarm.
+// the unit, "H<n>" the high limit, "H" gives the limits again as shown, "off" switches them off.
+// Returns the events and the seconds in alarm.
 std::pair<QString, QString> run(AlarmRule& rule, const char* ticks) {
     QStringList events, alarmed;
     qint64 second = 0;
@@ -40,10 +40,12 @@ std::pair<QString, QString> run(AlarmRule& rule, const char* ticks) {
             rule.setUnit(1, token[0].toLatin1());
             continue;
         }
-        if (token.startsWith(u'H')) {
+        if (token.startsWith(u'H') || token == QLatin1String("off")) {
             AlarmLimits l = rule.limits(1);
-            if (token.size() > 1)
+            if (token.size() > 1 && token[0] == u'H')
                 l.high = token.mid(1).toDouble();
+            if (token == QLatin1String("off"))
+                l.highOn = l.lowOn = false;
             rule.setLimits(1, l, rule.unit(1));
             continue;
         }
@@ -101,9 +103,14 @@ TEST(AlarmRule, ReadingsToEvents) {
         {"a unit change converts the limit and hysteresis; back, even after the limits are given "
          "again as shown, gives the typed number",
          high(78, 1.8), 'F', "70 79 C H 26 25 24 F 78 79",
-         "1 high 79/78F @1, 4 normal/high 24/25.5556C @1, 6 high 79/78F @6", "1 2 3 6"},
-        {"new limits: the same number keeps the alarm, another starts again without an event",
-         high(25), 'F', "26 H25 26 H27 26 28", "0 high 26/25F @0, 3 high 28/27F @3", "0 1 3"},
+         "1 high 79/78F @1, 4 normal/high 24/25.56C @1, 6 high 79/78F @6", "1 2 3 6"},
+        {"new limits are judged at the next reading: an alarm they end has its event, also when "
+         "its limit is switched off",
+         high(25), 'F', "26 H25 26 H26 26 H30 26 31 off 31 32",
+         "0 high 26/25F @0, 3 normal/high 26/30F @0, 4 high 31/30F @4, 5 normal/high off 31 @4",
+         "0 1 2 4"},
+        {"limits switched off while unplugged: the alarm ends at the next read, not at the plug",
+         low(0, 1, 1), 'F', "u u off u 5", "1 unplugged @0, 2 normal/unplugged off @0", "1"},
     };
     for (const Case& c : cases) {
         AlarmRule rule;
