@@ -186,9 +186,11 @@ void AlarmDialog::showError(const Row& row, const QString& message) {
 }
 
 bool AlarmDialog::checkCommand() {
-    const bool closed = splitShellWords(command.field->text()).has_value();
-    showError(command, closed ? QString() : tr("A quote is not closed"));
-    return closed;
+    QString error = commandError(command.field->text().trimmed());
+    if (error.isEmpty() && !splitShellWords(command.field->text()))
+        error = tr("A quote is not closed");
+    showError(command, error);
+    return error.isEmpty();
 }
 
 void AlarmDialog::ok() {
@@ -207,9 +209,9 @@ void AlarmDialog::ok() {
         wrong = wrong || errors.any();
     }
     settings.command = command.field->text().trimmed();
-    const bool closed = checkCommand();
+    const bool commandRight = checkCommand();
     lblMessage->hide();
-    if (wrong || !closed)
+    if (wrong || !commandRight)
         return;
     if (!monitor_->apply(settings)) {
         lblMessage->setText(tr("The alarm settings could not be stored; nothing was changed."));

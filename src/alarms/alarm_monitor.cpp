@@ -54,7 +54,10 @@ void AlarmMonitor::load(cl_Kelvano* store, const StoredSettings& values,
     for (int s = 1; s <= 2; ++s)
         storedUnits_[s - 1] = unitOf(unitCodes[s - 1]).value_or(rule_.unit(s));
     inFile_ = alarmSettingsStored(values);
-    const AlarmSettings stored = readAlarmSettings(values, storedUnits_);
+    QStringList refused;
+    const AlarmSettings stored = readAlarmSettings(values, storedUnits_, &refused);
+    for (const QString& line : refused)
+        say(line);
     for (int s = 1; s <= 2; ++s)
         rule_.setLimits(s, stored.sensors[s - 1], storedUnits_[s - 1]);
     command_ = stored.command;

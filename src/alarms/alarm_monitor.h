@@ -34,7 +34,8 @@ class AlarmMonitor : public QObject {
     explicit AlarmMonitor(Mode mode = Mode::Window, QObject* parent = nullptr);
 
     void setClock(Clock clock) { clock_ = std::move(clock); }
-    // Where event lines go in headless mode (standard error unless set).
+    // Where event lines go in headless mode, and in both modes the lines on
+    // stored settings refused at load (standard error unless set).
     void setOutput(Output output) { output_ = std::move(output); }
     DesktopNotifier& notifier() { return notifier_; }
     CommandRunner& runner() { return runner_; }

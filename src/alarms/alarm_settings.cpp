@@ -15,17 +15,31 @@ QString truthText(bool value) {
     return value ? QStringLiteral("True") : QStringLiteral("False");
 }
 
-// A limit typed in unit: -100 to 500 °C, in that unit.
+// The bounds of a temperature in unit: -100 to 300 °C, what a thermistor can
+// measure. Their converted values are exact, so a unit change never takes a
+// stored limit outside them.
+constexpr double lowestCelsius = -100.0;
+constexpr double highestCelsius = 300.0;
+// The largest hysteresis, 100 °C in unit (180 °F), so that it too stays
+// within bounds in either unit.
+constexpr double largestHysteresisCelsius = 100.0;
+
+QString rangeError(double lowest, double highest, UnitCode unit) {
+    return tr("Must be from %1 to %2 °%3")
+        .arg(numberText(lowest), numberText(highest), QChar::fromLatin1(unit));
+}
+
+// A limit typed in unit; value is set only when there is no error.
 QString limitError(const QString& text, UnitCode unit, double& value) {
     const std::optional<double> parsed = parseNumber(text);
     if (!parsed)
         return tr("Not a number");
-    value = rounded(*parsed);
-    const double lowest = unit == 'F' ? -148.0 : -100.0;
-    const double highest = unit == 'F' ? 932.0 : 500.0;
-    if (value < lowest || value > highest)
-        return tr("Must be from %1 to %2 °%3")
-            .arg(numberText(lowest), numberText(highest), QChar::fromLatin1(unit));
+    const double lowest = convertTemperature(lowestCelsius, 'C', unit);
+    const double highest = convertTemperature(highestCelsius, 'C', unit);
+    const double v = rounded(*parsed);
+    if (v < lowest || v > highest)
+        return rangeError(lowest, highest, unit);
+    value = v;
     return QString();
 }
 
@@ -38,23 +52,23 @@ AlarmLimitErrors checkLimits(const AlarmLimitTexts& texts, UnitCode unit, AlarmL
     AlarmLimitErrors errors;
     limits.highOn = texts.highOn;
     limits.lowOn = texts.lowOn;
+    // A limit that is off keeps its number only when it would do as a limit.
+    const QString high = limitError(texts.high, unit, limits.high);
+    const QString low = limitError(texts.low, unit, limits.low);
     if (texts.highOn)
-        errors.high = limitError(texts.high, unit, limits.high);
-    else
-        limits.high = rounded(parseNumber(texts.high).value_or(limits.high));
+        errors.high = high;
     if (texts.lowOn)
-        errors.low = limitError(texts.low, unit, limits.low);
-    else
-        limits.low = rounded(parseNumber(texts.low).value_or(limits.low));
+        errors.low = low;
     const bool both = texts.highOn && texts.lowOn && errors.high.isEmpty() && errors.low.isEmpty();
     if (both && limits.low >= limits.high)
         errors.low = tr("Must be below the high limit");
 
     if (const std::optional<double> parsed = parseNumber(texts.hysteresis)) {
         const double h = rounded(*parsed);
+        const double largest = convertDifference(largestHysteresisCelsius, 'C', unit);
         limits.hysteresis = h;
-        if (h < 0)
-            errors.hysteresis = tr("Must be 0 or more");
+        if (h < 0 || h > largest)
+            errors.hysteresis = rangeError(0, largest, unit);
         else if (both && errors.low.isEmpty() && h > limits.high - limits.low)
             errors.hysteresis = tr("Must be at most the high limit minus the low limit");
     } else {
@@ -70,15 +84,21 @@ AlarmLimitErrors checkLimits(const AlarmLimitTexts& texts, UnitCode unit, AlarmL
     return errors;
 }
 
+QString commandError(const QString& command) {
+    if (command.size() > maxCommandLength)
+        return tr("At most %1 characters").arg(maxCommandLength);
+    return QString();
+}
+
 AlarmLimitTexts textsOf(const AlarmLimits& limits) {
     // A limit that is off and was never set shows an empty field.
-    const auto limitText = [](bool on, double value) {
-        return on || value != 0.0 ? numberText(value) : QString();
+    const auto limitText = [](bool set, double value) {
+        return set ? numberText(value) : QString();
     };
     return {limits.highOn,
-            limitText(limits.highOn, limits.high),
+            limitText(limits.highSet(), limits.high),
             limits.lowOn,
-            limitText(limits.lowOn, limits.low),
+            limitText(limits.lowSet(), limits.low),
             numberText(limits.hysteresis),
             QString::number(limits.holdSeconds)};
 }
@@ -107,16 +127,21 @@ QString command() {
 }
 } // namespace AlarmKeys
 
-AlarmSettings readAlarmSettings(const StoredSettings& stored,
-                                const std::array<UnitCode, 2>& units) {
+AlarmSettings readAlarmSettings(const StoredSettings& stored, const std::array<UnitCode, 2>& units,
+                                QStringList* refused) {
     AlarmSettings settings;
-    const auto value = [&](const QString& key, const QString& missing) {
-        return stored.value(key, missing);
+    const auto value = [&](const QString& key, const QString& otherwise) {
+        return stored.value(key, otherwise);
     };
     const auto on = [&](const QString& key) {
         return value(key, QString())
                    .trimmed()
                    .compare(QLatin1String("True"), Qt::CaseInsensitive) == 0;
+    };
+    const auto refuse = [&](const QString& key, const QString& why, const QString& outcome) {
+        if (refused && !why.isEmpty())
+            *refused << tr("kelvano: stored alarm setting %1 refused (%2): %3")
+                            .arg(key, why.at(0).toLower() + why.mid(1), outcome);
     };
     for (int s = 1; s <= 2; ++s) {
         const AlarmLimitTexts texts{on(AlarmKeys::highOn(s)),
@@ -126,10 +151,21 @@ AlarmSettings readAlarmSettings(const StoredSettings& stored,
                                     value(AlarmKeys::hysteresis(s), QStringLiteral("1")),
                                     value(AlarmKeys::hold(s), QStringLiteral("0"))};
         AlarmLimits& limits = settings.sensors[s - 1];
-        if (checkLimits(texts, units[s - 1], limits).any())
-            limits.highOn = limits.lowOn = false;
+        const AlarmLimitErrors errors = checkLimits(texts, units[s - 1], limits);
+        if (!errors.any())
+            continue;
+        limits.highOn = limits.lowOn = false;
+        const QString off = tr("the alarms of sensor %1 are off").arg(s);
+        refuse(AlarmKeys::high(s), errors.high, off);
+        refuse(AlarmKeys::low(s), errors.low, off);
+        refuse(AlarmKeys::hysteresis(s), errors.hysteresis, off);
+        refuse(AlarmKeys::hold(s), errors.hold, off);
     }
     settings.command = value(AlarmKeys::command(), QString());
+    if (const QString why = commandError(settings.command); !why.isEmpty()) {
+        refuse(AlarmKeys::command(), why, tr("no command runs"));
+        settings.command.clear();
+    }
     return settings;
 }
 

@@ -6,6 +6,7 @@
 #include "settings/settings_model.h"
 
 #include <QString>
+#include <QStringList>
 #include <array>
 
 // Everything the alarms dialog sets: both sensors' limits (each in its
@@ -38,6 +39,11 @@ struct AlarmLimitErrors {
 AlarmLimitErrors checkLimits(const AlarmLimitTexts& texts, UnitCode unit, AlarmLimits& limits);
 AlarmLimitTexts textsOf(const AlarmLimits& limits);
 
+// The longest command, in characters.
+constexpr int maxCommandLength = 4096;
+// What is wrong with a command; empty when nothing is.
+QString commandError(const QString& command);
+
 namespace AlarmKeys {
 QString highOn(int sensor);
 QString high(int sensor);
@@ -49,8 +55,10 @@ QString command();
 } // namespace AlarmKeys
 
 // The stored alarm settings, the limits taken in the given units. A sensor
-// with a stored value that the dialog would refuse has no limit on.
-AlarmSettings readAlarmSettings(const StoredSettings& stored, const std::array<UnitCode, 2>& units);
+// with a stored value that the dialog would refuse has no limit on, and a
+// command it would refuse is none; each refused key adds a line to refused.
+AlarmSettings readAlarmSettings(const StoredSettings& stored, const std::array<UnitCode, 2>& units,
+                                QStringList* refused = nullptr);
 // True when any alarm key is stored.
 bool alarmSettingsStored(const StoredSettings& stored);
 // The keys and texts that store settings.

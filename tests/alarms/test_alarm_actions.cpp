@@ -273,32 +273,66 @@ TEST(AlarmMonitor, CommandGetsTheEvent) {
 }
 
 // Stored values the dialog would refuse switch the sensor's limits off (each refusal is in the
-// dialog's table: both go through checkLimits); a limit is in the sensor's own unit.
+// dialog's table: both go through checkLimits), each with a line at load; a limit is in the
+// sensor's own unit, with at most two decimals. A command too long is none.
 TEST(AlarmSettings, BadStoredValuesMeanOff) {
-    // Sensor 1's stored keys, its unit, the limits read: high, low, hysteresis, hold.
-    const std::tuple<const char*, UnitCode, const char*> cases[] = {
-        {"", 'F', "off off 1 0"},
-        {"HighOn=True;High=25.5;LowOn=true;Low=-4;Hysteresis=2;Hold=5", 'F', "25.5 -4 2 5"},
-        {"HighOn=yes;High=25;LowOn=True", 'F', "off off 1 0"},
-        {"HighOn=True;High=600", 'C', "off off 1 0"},
-        {"HighOn=True;High=600", 'F', "600 off 1 0"},
-        {"HighOn=True;High=25;Hold=86401", 'F', "off off 1 0"},
+    app();
+    // Sensor 1's stored keys ("Command" is AlarmCommand, "<n>" n characters), its unit, the
+    // limits read (high, low, hysteresis, hold, command length) and the lines written at load.
+    const std::tuple<const char*, UnitCode, const char*, const char*> cases[] = {
+        {"", 'F', "off off 1 0 0", ""},
+        {"HighOn=True;High=25.555;LowOn=true;Low=1e-320;Hysteresis=2;Hold=5;Command=<4096>", 'F',
+         "25.56 0 2 5 4096", ""},
+        {"HighOn=yes;High=25;LowOn=True", 'F', "off off 1 0 0", "Low (not a number)"},
+        {"HighOn=True;High=301", 'C', "off off 1 0 0", "High (must be from -100 to 300 °C)"},
+        {"HighOn=True;High=572;Command=<4097>", 'F', "572 off 1 0 0",
+         "Command (at most 4096 characters): no command runs"},
+        {"HighOn=True;High=1e308", 'F', "off off 1 0 0", "High (must be from -148 to 572 °F)"},
+        {"HighOn=True;High=nan", 'F', "off off 1 0 0", "High (not a number)"},
+        {"HighOn=True;High=25;Hysteresis=1e308", 'F', "off off 1e+308 0 0",
+         "Hysteresis (must be from 0 to 180 °F)"},
+        {"LowOn=True;Low=25;Hysteresis=-1;Hold=1e12", 'C', "off off -1 0 0",
+         "Hysteresis (must be from 0 to 100 °C); "
+         "Hold (a whole number of seconds from 0 to 86400)"},
     };
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     cl_Kelvano store;
-    for (const auto& [stored, unit, limits] : cases) {
+    for (const auto& [stored, unit, limits, lines] : cases) {
         store.DeleteSetting(SettingsKeys::section());
         cl_Kelvano::Values values;
-        for (const QString& pair : QString::fromUtf8(stored).split(u';', Qt::SkipEmptyParts))
-            values.emplace_back(QStringLiteral("Alarm1") + pair.section(u'=', 0, 0),
-                                pair.section(u'=', 1));
+        for (const QString& pair : QString::fromUtf8(stored).split(u';', Qt::SkipEmptyParts)) {
+            QString value = pair.section(u'=', 1);
+            if (value.startsWith(u'<'))
+                value = QString(value.mid(1).chopped(1).toInt(), u'x');
+            values.emplace_back((pair.startsWith("Command") ? "Alarm" : "Alarm1") +
+                                    pair.section(u'=', 0, 0),
+                                value);
+        }
         store.SaveSettings(SettingsKeys::section(), values);
-        const AlarmLimits l = readAlarmSettings(StoredSettings(store), {unit, 'F'}).sensors[0];
+        AlarmMonitor monitor;
+        QStringList said;
+        monitor.setOutput([&](const QString& line) { said << line; });
+        monitor.load(&store, StoredSettings(store),
+                     {QString(QChar::fromLatin1(unit)), QStringLiteral("F")});
+        const AlarmSettings read = monitor.settings();
+        const AlarmLimits& l = read.sensors[0];
         const QString got = QStringList{l.highOn ? numberText(l.high) : QStringLiteral("off"),
                                         l.lowOn ? numberText(l.low) : QStringLiteral("off"),
-                                        numberText(l.hysteresis), QString::number(l.holdSeconds)}
+                                        numberText(l.hysteresis), QString::number(l.holdSeconds),
+                                        QString::number(read.command.size())}
                                 .join(u' ');
         EXPECT_EQ(got.toStdString(), limits) << stored;
+        const QString prefix = QStringLiteral("kelvano: stored alarm setting Alarm");
+        const QString sensorOff = QStringLiteral(": the alarms of sensor 1 are off");
+        EXPECT_EQ(said.join(QStringLiteral("; "))
+                      .replace(prefix + u'1', QString())
+                      .replace(prefix, QString())
+                      .remove(sensorOff)
+                      .remove(QStringLiteral(" refused"))
+                      .toStdString(),
+                  lines)
+            << stored;
+        EXPECT_TRUE(said.isEmpty() || said[0].startsWith(prefix)) << stored;
     }
 }

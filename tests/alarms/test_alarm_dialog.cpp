@@ -111,15 +111,17 @@ class TestAlarmDialog : public QObject {
         } cases[] = {
             {"on 2,5 off _ 1 0", "", "errHigh1: Not a number"},
             {"on 40 on 40 1 0", "", "errLow1: Must be below the high limit"},
-            {"on 933 off _ 1 0", "", "errHigh1: Must be from -148 to 932 °F"},
-            {"on 40 off _ -1 0", "", "errHysteresis1: Must be 0 or more"},
+            {"on 573 off _ 1 0", "", "errHigh1: Must be from -148 to 572 °F"},
+            {"on 40 off _ -1 0", "", "errHysteresis1: Must be from 0 to 180 °F"},
             {"on 40 on 30 10.5 0", "",
              "errHysteresis1: Must be at most the high limit minus the low limit"},
             {"on 40 off _ 1 1.5", "", "errHold1: A whole number of seconds from 0 to 86400"},
             {"off _ off _ 1 86401", "", "errHold1: A whole number of seconds from 0 to 86400"},
             {"on 40 off _ 1 0", "notify 'x", "errCommand: A quote is not closed"},
-            {"on 501 on -100.5 1 0", "",
-             "errHigh1: Must be from -100 to 500 °C; errLow1: Must be from -100 to 500 °C"},
+            {"on 40 off _ 1 0", "<4097>", "errCommand: At most 4096 characters"},
+            {"on 301 on -100.5 101 0", "",
+             "errHigh1: Must be from -100 to 300 °C; errHysteresis1: Must be from 0 to 100 °C; "
+             "errLow1: Must be from -100 to 300 °C"},
         };
         auto w = loadedWindow();
         AlarmDialog* d = openDialog(w.get());
@@ -129,7 +131,8 @@ class TestAlarmDialog : public QObject {
                 w->Timer1_Timer();
             }
             fillSensor(d, 1, c.fields);
-            d->command.field->setText(QString::fromUtf8(c.command));
+            const bool long_ = QByteArray(c.command) == "<4097>";
+            d->command.field->setText(long_ ? QString(4097, u'x') : QString::fromUtf8(c.command));
             d->btnOK->click();
             QCOMPARE(shownErrors(d), QString::fromUtf8(c.errors));
             QVERIFY(d->isVisible());
