@@ -94,12 +94,12 @@ bool AlarmMonitor::apply(const AlarmSettings& settings) {
 }
 
 void AlarmMonitor::unitsStored(const std::array<QString, 2>& unitCodes, bool written) {
-    bool changed = false;
-    for (int s = 1; s <= 2; ++s) {
-        const UnitCode unit = unitOf(unitCodes[s - 1]).value_or(storedUnits_[s - 1]);
-        changed = changed || unit != storedUnits_[s - 1];
-        storedUnits_[s - 1] = unit;
-    }
+    std::array<UnitCode, 2> units = storedUnits_;
+    auto code = unitCodes.begin();
+    for (UnitCode& unit : units)
+        unit = unitOf(*code++).value_or(unit);
+    const bool changed = units != storedUnits_;
+    storedUnits_ = units;
     // Only a file that holds alarm settings gets them again.
     if (written && changed && inFile_)
         store(rule_, command_);

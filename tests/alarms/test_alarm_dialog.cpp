@@ -177,8 +177,8 @@ class TestAlarmDialog : public QObject {
 
     // A unit change converts the typed limits, in the open dialog and the one opened again; a
     // limit never set stays empty and the hysteresis never set is 1 degree in either unit. The
-    // limits are stored in the unit the settings file holds for the sensor, and again in the new
-    // one once the setup panel stores that.
+    // limits are stored in the unit the settings file holds for each sensor, and again in the
+    // new one once the setup panel stores that.
     void limitsFollowTheUnit() {
         auto w = loadedWindow();
         AlarmDialog* d = openDialog(w.get());
@@ -200,11 +200,13 @@ class TestAlarmDialog : public QObject {
         d = openDialog(w.get());
         QCOMPARE(shown(), QStringLiteral("25 0 1°C |   1°C"));
         d->sensors[0].high.field->setText(QStringLiteral("30"));
+        d->sensors[1].low.field->setText(QStringLiteral("10"));
         d->btnOK->click();
         QVERIFY(storedAlarmKeys(w.get()).contains("Alarm1High=86 "));
+        QVERIFY(storedAlarmKeys(w.get()).contains("Alarm2Hysteresis=1.8 Alarm2Low=50 "));
         w->setupPanel()->btnSave->click();
         for (const char* key : {"Alarm1High=30 ", "Alarm1Hysteresis=1 ",
-                                "Alarm2High= ", "Alarm2Hysteresis=1 ", "Alarm2Low= "})
+                                "Alarm2High= ", "Alarm2Hysteresis=1 ", "Alarm2Low=10 "})
             QVERIFY2(storedAlarmKeys(w.get()).contains(key), key);
     }
 
