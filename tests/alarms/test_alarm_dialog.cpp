@@ -252,6 +252,15 @@ class TestAlarmDialog : public QObject {
         QCOMPARE(w->lblTemp1->accessibleDescription(), QString());
         QCOMPARE(background(w->lblTemp1), plain);
         QCOMPARE(background(w->lblTemp2), QStringLiteral("#0000ff")); // still 50 °F
+
+        // The last limits switched off: the alarm still on ends at the next reading, so said.
+        d = openDialog(w.get());
+        d->sensors[0].chkHigh->setChecked(false);
+        d->sensors[1].chkLow->setChecked(false);
+        d->btnOK->click();
+        w->Timer1_Timer();
+        QCOMPARE(events.last(), QStringLiteral("Kelvano: Sensor 2 alarm switched off"));
+        QCOMPARE(w->lblTemp2->accessibleDescription(), QString());
     }
 };
 
