@@ -7,11 +7,13 @@
 #include "settings/settings_keys.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <csignal>
 #include <fcntl.h>
@@ -271,6 +273,39 @@ TEST(AlarmMonitor, CommandGetsTheEvent) {
         " KELVANO_EVENT=high KELVANO_LIMIT=60 KELVANO_SENSOR=1 KELVANO_UNIT=F KELVANO_VALUE=75\n"
         " KELVANO_EVENT=normal KELVANO_LIMIT=60 KELVANO_SENSOR=1 KELVANO_UNIT=F "
         "KELVANO_VALUE=50");
+}
+
+// Without a window a notification goes to the session bus only when one is there: named in the
+// environment, or at its usual place in the runtime folder. Standard error shows why the desktop
+// got none: nothing when no bus is there (the event has its own line), the reason when the bus
+// named cannot be reached. (A bus that never answers is in silent_bus.sh.)
+TEST(DesktopNotifier, OnlyABusThatIsThere) {
+    app();
+    QTemporaryDir runtime;
+    const QByteArray named = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    const std::pair<const char*, const char*> cases[] = {
+        {"", ""},
+        {"unix:path=/nonexistent/kelvano-test-bus",
+         "kelvano: no desktop notifications: the session bus at /nonexistent/kelvano-test-bus "
+         "cannot be reached (No such file or directory)"},
+    };
+    for (const auto& [address, said] : cases) {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        DesktopNotifier notifier;
+        notifier.setExistingBusOnly(true);
+        QStringList lines;
+        notifier.setLastResort(true, [&](const QString& line) { lines << line; });
+        bool fellBack = false;
+        notifier.setFallback([&](const QString&, const QString&, bool) { return fellBack = true; });
+        notifier.notify(QStringLiteral("Kelvano: Sensor 1 high"), QStringLiteral("75°F"), true);
+        for (QDeadlineTimer deadline(30000); !fellBack && !deadline.hasExpired();) {
+            QCoreApplication::processEvents();
+            QThread::msleep(10);
+        }
+        EXPECT_EQ(lines.join(u'\n').toStdString(), said) << address;
+    }
+    qputenv("DBUS_SESSION_BUS_ADDRESS", named);
 }
 
 // Stored values the dialog would refuse switch the sensor's limits off (each refusal is in the
