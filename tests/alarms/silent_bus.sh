@@ -4,14 +4,14 @@
 # bus that never speaks, then a stopped dbus-daemon. A replay raises an alarm and ends it every
 # second. The rows must go on, one a second, without a gap; the run says once that the bus does
 # not answer and, with more than 16 notifications waiting, which one it dropped; SIGTERM ends it
-# with status 0.
+# with status 0. Last, a bus that goes away and comes back gets the notifications again.
 # Usage: silent_bus.sh KELVANO SILENT_BUS_PY
 set -u
 kelvano=$1 fake=$2
 tmp=$(mktemp -d)
-bus_pid= kelvano_pid=
+bus_pid= kelvano_pid= monitor_pid=
 cleanup() {
-    for pid in $kelvano_pid $bus_pid; do kill -CONT "$pid" && kill -9 "$pid"; done 2>/dev/null
+    for pid in $kelvano_pid $monitor_pid $bus_pid; do kill -CONT "$pid" && kill -9 "$pid"; done 2>/dev/null
     rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -57,7 +57,10 @@ silent() {
     kelvano_pid=$!
     if wait_for enough "$n"; then
         for line; do
-            wait_for said "$line" || fail "$what: not said: $line"
+            wait_for said "$line" || {
+                fail "$what: not said: $line"
+                break
+            }
         done
     else
         fail "$what: $(rows) rows, waited for $n"
@@ -87,6 +90,7 @@ silent "bus that never speaks" 25 \
     "kelvano: desktop notification dropped, 16 newer ones wait for the session bus: Kelvano: Sensor 1 "
 kill $bus_pid
 wait $bus_pid 2>/dev/null
+[ $failed -eq 0 ] || exit 1
 
 cat >"$tmp/bus.conf" <<END
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
@@ -94,7 +98,9 @@ cat >"$tmp/bus.conf" <<END
 <busconfig>
   <type>session</type>
   <listen>unix:path=$tmp/stopped-bus</listen>
-  <policy context="default"><allow send_destination="*"/><allow own="*"/></policy>
+  <policy context="default">
+    <allow send_destination="*"/><allow receive_sender="*"/><allow own="*"/>
+  </policy>
 </busconfig>
 END
 dbus-daemon --config-file="$tmp/bus.conf" --nofork --print-address >"$tmp/bus.out" 2>/dev/null &
@@ -104,4 +110,36 @@ kill -STOP $bus_pid
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$tmp/stopped-bus"
 silent "stopped dbus-daemon" 8 \
     "kelvano: no desktop notifications: the session bus at $tmp/stopped-bus does not answer"
+[ $failed -eq 0 ] || exit 1
+
+# A bus that goes away and comes back at the same place: the notifications reach it again.
+bus_up() {
+    rm -f "$tmp/bus.out" "$tmp/stopped-bus"
+    dbus-daemon --config-file="$tmp/bus.conf" --nofork --print-address >"$tmp/bus.out" \
+        2>/dev/null &
+    bus_pid=$!
+    wait_for [ -s "$tmp/bus.out" ] || fail "dbus-daemon did not start"
+    dbus-monitor --address "$DBUS_SESSION_BUS_ADDRESS" \
+        "type='method_call',interface='org.freedesktop.Notifications'" >"$tmp/monitor" 2>&1 &
+    monitor_pid=$!
+}
+notified() { grep -q 'member=Notify' "$tmp/monitor"; }
+bus_down() {
+    kill $monitor_pid $bus_pid
+    wait $monitor_pid $bus_pid 2>/dev/null
+    monitor_pid= bus_pid=
+}
+kill -CONT $bus_pid
+bus_down
+bus_up
+"$kelvano" --headless --replay "$tmp/replay" --log "$tmp/log.csv" --interval 1 2>"$tmp/stderr" &
+kelvano_pid=$!
+wait_for notified || fail "no notification on the bus: $(cat "$tmp/monitor")"
+bus_down
+wait_for said "kelvano: no desktop notifications: " || fail "the bus gone not said"
+bus_up
+wait_for notified || fail "no notification once the bus is back: $(cat "$tmp/stderr")"
+kill $kelvano_pid
+wait $kelvano_pid
+kelvano_pid=
 exit $failed
