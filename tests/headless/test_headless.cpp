@@ -46,7 +46,7 @@ class TestHeadless : public QObject {
 
         auto source = ScriptedSource::parse(QString::fromLatin1(script), nullptr);
         HeadlessRun run(std::make_unique<ScriptedSource>(std::move(*source)),
-                        {dir.filePath(QStringLiteral("headless.csv")), std::nullopt});
+                        {dir.filePath(QStringLiteral("headless.csv")), std::nullopt, {}});
         run.setClock(clock);
         now = QDateTime(QDate(2026, 12, 5), QTime(7, 48, 47));
         QVERIFY(run.start());
