@@ -89,7 +89,7 @@ wait_for service_up || fail "dunst did not start: $(cat "$tmp/dunst.log")"
 # Runs the program on the replay until both events ran the command (which cannot start) and, with
 # a notification service, the desktop holds $notes notifications in all; in a run that logs, until
 # three more rows show that the replay's last read, repeated, gives no event. Then ends it. The
-# dated lines it wrote go to $tmp/lines, the history's notifications to $tmp/history, each as
+# dated alarm lines it wrote (not the port status or where it logs) go to $tmp/lines, the history's notifications to $tmp/history, each as
 # "summary | body | icon | timeout" (7 s normal, 0 critical), oldest first.
 both_events() { [ "$(grep -c 'could not start' "$tmp/stderr")" -ge 2 ]; }
 notifications() {
@@ -109,7 +109,8 @@ run() {
     kill "$kelvano_pid"
     wait "$kelvano_pid" 2>/dev/null
     kelvano_pid=
-    grep -E '^[0-9-]{10}T[0-9:]{8}[-+Z]' "$tmp/stderr" | cut -d' ' -f2- | grep -v 'port status' |
+    grep -E '^[0-9-]{10}T[0-9:]{8}[-+Z]' "$tmp/stderr" | cut -d' ' -f2- |
+        grep -v -e 'port status' -e '^logging to ' |
         sed -E 's/since [0-9]{2}:[0-9]{2}:[0-9]{2}/since TIME/' >"$tmp/lines"
     [ -n "$dunst_pid" ] || return 0
     dunstctl close-all # shown notifications reach the history when closed
