@@ -2,17 +2,14 @@
 
 #include "program.h"
 
-#include "alarms/alarm_controller.h"
 #include "headless/headless_run.h"
-#include "history/history_window.h"
-#include "metrics/metrics_server.h"
+#include "metrics/metrics_feed.h"
+#include "modules.h"
 #include "sensor/demo_source.h"
 #include "sensor/joystick_source.h"
 #include "sensor/scripted_source.h"
-#include "shell/frm_help.h"
-#include "shell/frm_temp1.h"
+#include "shell/window_main.h"
 
-#include <QApplication>
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QFileInfo>
@@ -205,69 +202,17 @@ bool metricsAddress(const CommandLine& line, std::optional<ListenAddress>* where
     return false;
 }
 
-// Starts serving metrics when asked to. False when the address cannot be
-// bound; the reason has been printed.
-bool serveMetrics(const std::optional<ListenAddress>& where,
-                  std::unique_ptr<MetricsServer>* server) {
-    if (!where)
-        return true;
-    *server = std::make_unique<MetricsServer>();
+// Hands the run to the window library: the main window on the source, or the history window
+// alone. Without an application object the library makes its own from argc and argv.
+int runWindow(WindowStart start) {
     QString error;
-    if ((*server)->start(*where, &error)) {
-        MetricsState state;
-        state.version = QCoreApplication::applicationVersion();
-        (*server)->publish(state);
-        return true;
+    const auto windowMain =
+        reinterpret_cast<WindowMain>(moduleFunction("window", "kelvano_window_main", &error));
+    if (!windowMain) {
+        std::fprintf(stderr, "kelvano: cannot open a window: %s\n", qUtf8Printable(error));
+        return 3;
     }
-    std::fprintf(stderr, "%s\n", qUtf8Printable(error));
-    server->reset();
-    return false;
-}
-
-// The alarm limits switched on, each with whether it is in alarm.
-std::vector<AlarmLimitState> alarmStates(const AlarmMonitor& monitor) {
-    std::vector<AlarmLimitState> states;
-    const AlarmSettings settings = monitor.settings();
-    for (int sensor : {1, 2}) {
-        const AlarmLimits& limits = settings.sensors[sensor - 1];
-        if (limits.highOn)
-            states.push_back(
-                {sensor, QStringLiteral("high"), monitor.inAlarm(sensor, AlarmCondition::High)});
-        if (limits.lowOn)
-            states.push_back(
-                {sensor, QStringLiteral("low"), monitor.inAlarm(sensor, AlarmCondition::Low)});
-    }
-    return states;
-}
-
-// Publishes the results of each of ticker's sampling ticks to the server,
-// with the alarms' states where there are alarms (fed before this runs).
-template <typename Ticker>
-void publishEachTick(Ticker* ticker, MetricsServer* server, const AlarmMonitor* alarms) {
-    if (!server)
-        return;
-    auto state = std::make_shared<MetricsState>();
-    state->version = QCoreApplication::applicationVersion();
-    QObject::connect(ticker, &Ticker::ticked, ticker, [ticker, server, state, alarms] {
-        state->record(ticker->cycle(), QDateTime::currentMSecsSinceEpoch());
-        if (alarms)
-            state->alarms = alarmStates(*alarms);
-        server->publish(*state);
-    });
-}
-
-// The main window on the source until the last window closes; the metrics
-// endpoint, when asked for, is bound before the window opens.
-int runWindow(std::unique_ptr<GamePortSource> source, const std::optional<ListenAddress>& metrics) {
-    std::unique_ptr<MetricsServer> server;
-    if (!serveMetrics(metrics, &server))
-        return 2;
-    frmTemp1 window(std::move(source));
-    publishEachTick(&window, server.get(), &window.alarms()->monitor());
-    if (!window.Form_Load())
-        return 1;
-    window.show();
-    return QApplication::exec();
+    return windowMain(&start);
 }
 
 // The run without a window, with the metrics endpoint when asked for.
@@ -305,18 +250,6 @@ int historyRefused(const CommandLine& line) {
     return 0;
 }
 
-// The history window alone: no sampling, no log, no tray icon.
-int runHistory(const QString& path) {
-    auto* window = new HistoryWindow; // deletes itself when closed
-    window->setWindowIcon(programIcon());
-    window->openFile(path);
-    window->show();
-    return QApplication::exec();
-}
-
-const char noDisplay[] = "kelvano: cannot open a window: no display (set DISPLAY, or use "
-                         "--headless to log without a window)\n";
-
 // True when a window system may be there: a platform named for Qt, or a
 // display named for X11 or Wayland. Whether a named display answers shows
 // only when the application object connects to it.
@@ -327,22 +260,6 @@ bool displayNamed(int argc, char* argv[]) {
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
            !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-// While the GUI application object connects to the display, Qt's messages are
-// held back: a display that does not answer ends the program with one line of
-// ours (Qt would abort with a list of its plugins); after a good start the
-// held messages are passed on.
-QtMessageHandler passOn = nullptr;
-std::vector<std::pair<QtMsgType, QString>> heldMessages;
-
-void holdDuringStart(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type == QtFatalMsg) {
-        std::fputs(noDisplay, stderr);
-        std::fflush(stderr);
-        std::_Exit(3);
-    }
-    heldMessages.emplace_back(type, message);
 }
 
 } // namespace
@@ -359,7 +276,9 @@ int runProgram(const QStringList& arguments) {
     if (line.parser.isSet(line.history)) {
         if (const int refused = historyRefused(line))
             return refused;
-        return runHistory(line.parser.value(line.history));
+        WindowStart start;
+        start.historyPath = line.parser.value(line.history);
+        return runWindow(std::move(start));
     }
     const bool headless = line.parser.isSet(line.headless);
     if (!headless && (line.parser.isSet(line.log) || line.parser.isSet(line.interval))) {
@@ -390,7 +309,10 @@ int runProgram(const QStringList& arguments) {
         return 2;
     if (headless)
         return runHeadless(std::move(source), options, metrics);
-    return runWindow(std::move(source), metrics);
+    WindowStart start;
+    start.source = std::move(source);
+    start.metrics = metrics;
+    return runWindow(std::move(start));
 }
 
 int kelvanoMain(int argc, char* argv[]) {
@@ -421,19 +343,15 @@ int kelvanoMain(int argc, char* argv[]) {
     if (!metricsAddress(line, &metrics))
         return 2;
     if (!displayNamed(argc, argv)) {
-        std::fputs(noDisplay, stderr);
+        std::fputs(noDisplayMessage, stderr);
         return 3;
     }
-    passOn = qInstallMessageHandler(holdDuringStart);
-    const QApplication app(argc, argv);
-    qInstallMessageHandler(passOn);
-    for (const auto& [type, message] : heldMessages)
-        passOn ? passOn(type, QMessageLogContext(), message)
-               : qt_message_output(type, QMessageLogContext(), message);
-    heldMessages.clear();
-    // Lets the desktop match the windows to the installed menu entry and its icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral(KELVANO_APP_ID));
+    WindowStart start;
+    start.argc = &argc;
+    start.argv = argv;
     if (history)
-        return runHistory(line.parser.value(line.history));
-    return runWindow(std::move(source), metrics);
+        start.historyPath = line.parser.value(line.history);
+    start.source = std::move(source);
+    start.metrics = metrics;
+    return runWindow(std::move(start));
 }

@@ -5,7 +5,7 @@
 #include "alarms/alarm_controller.h"
 #include "calibration/calibration_dialog.h"
 #include "graph/frm_graph.h"
-#include "history/history_window.h"
+#include "history/history_module.h"
 #include "logging/log_panel.h"
 #include "settings/cl_kelvano.h"
 #include "settings/setup_panel.h"
@@ -299,14 +299,16 @@ void frmTemp1::openGraph() {
 }
 
 void frmTemp1::openHistory() {
-    // It follows the file as the log writes it.
-    showOnce(history_, [] {
-        auto* window = new HistoryWindow;
-        window->setWindowIcon(programIcon());
-        return window;
-    });
-    if (history_->fileName() != log_->logPath())
-        history_->openFile(log_->logPath());
+    QString error;
+    history_ = showHistoryWindow(history_, log_->logPath(), &error);
+    if (!history_) {
+        Dialogs::Box box;
+        box.icon = QMessageBox::Warning;
+        box.title = tr("Kelvano");
+        box.text = tr("The history window cannot be opened: %1").arg(error);
+        box.buttons = QMessageBox::Ok;
+        Dialogs::show(this, box);
+    }
 }
 
 namespace {

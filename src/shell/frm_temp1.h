@@ -22,7 +22,6 @@ class SetupPanel;
 class cl_Kelvano;
 class frmAbout;
 class frmGraph;
-class HistoryWindow;
 class frmHelp;
 
 // The main window: both readouts and the port status, with the log panel and
@@ -131,7 +130,7 @@ class frmTemp1 : public QMainWindow {
     QPointer<frmAbout> about_;
     QPointer<frmHelp> help_;
     QPointer<frmGraph> graph_;
-    QPointer<HistoryWindow> history_;
+    QPointer<QWidget> history_;
     std::array<QPointer<CalibrationDialog>, 2> calibration_;
     AlarmController* alarms_ = nullptr;
 };

@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "metrics_feed.h"
+
+#include <cstdio>
+
+bool serveMetrics(const std::optional<ListenAddress>& where,
+                  std::unique_ptr<MetricsServer>* server) {
+    if (!where)
+        return true;
+    *server = std::make_unique<MetricsServer>();
+    QString error;
+    if ((*server)->start(*where, &error)) {
+        MetricsState state;
+        state.version = QCoreApplication::applicationVersion();
+        (*server)->publish(state);
+        return true;
+    }
+    std::fprintf(stderr, "%s\n", qUtf8Printable(error));
+    server->reset();
+    return false;
+}
+
+std::vector<AlarmLimitState> alarmStates(const AlarmMonitor& monitor) {
+    std::vector<AlarmLimitState> states;
+    const AlarmSettings settings = monitor.settings();
+    for (int sensor : {1, 2}) {
+        const AlarmLimits& limits = settings.sensors[sensor - 1];
+        if (limits.highOn)
+            states.push_back(
+                {sensor, QStringLiteral("high"), monitor.inAlarm(sensor, AlarmCondition::High)});
+        if (limits.lowOn)
+            states.push_back(
+                {sensor, QStringLiteral("low"), monitor.inAlarm(sensor, AlarmCondition::Low)});
+    }
+    return states;
+}

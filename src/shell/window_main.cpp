@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "window_main.h"
+
+#include "alarms/alarm_controller.h"
+#include "history/history_module.h"
+#include "metrics/metrics_feed.h"
+#include "modules.h"
+#include "shell/frm_help.h"
+#include "shell/frm_temp1.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+// The main window on the source until the last window closes; the metrics endpoint, when asked
+// for, is bound before the window opens.
+int runWindow(std::unique_ptr<GamePortSource> source, const std::optional<ListenAddress>& metrics) {
+    std::unique_ptr<MetricsServer> server;
+    if (!serveMetrics(metrics, &server))
+        return 2;
+    frmTemp1 window(std::move(source));
+    publishEachTick(&window, server.get(), &window.alarms()->monitor());
+    if (!window.Form_Load())
+        return 1;
+    window.show();
+    return QApplication::exec();
+}
+
+// The history window alone: no sampling, no log, no tray icon.
+int runHistory(const QString& path) {
+    QString error;
+    QWidget* window = showHistoryWindow(nullptr, path, &error); // deletes itself when closed
+    if (!window) {
+        std::fprintf(stderr, "kelvano: cannot open the history window: %s\n",
+                     qUtf8Printable(error));
+        return 3;
+    }
+    return QApplication::exec();
+}
+
+// While the GUI application object connects to the display, Qt's messages are held back: a
+// display that does not answer ends the program with one line of ours (Qt would abort with a
+// list of its plugins); after a good start the held messages are passed on.
+QtMessageHandler passOn = nullptr;
+std::vector<std::pair<QtMsgType, QString>> heldMessages;
+
+void holdDuringStart(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtFatalMsg) {
+        std::fputs(noDisplayMessage, stderr);
+        std::fflush(stderr);
+        std::_Exit(3);
+    }
+    heldMessages.emplace_back(type, message);
+}
+
+int run(WindowStart* start) {
+    if (start->historyPath.isEmpty())
+        return runWindow(std::move(start->source), start->metrics);
+    return runHistory(start->historyPath);
+}
+
+} // namespace
+
+QWidget* showHistoryWindow(QWidget* window, const QString& path, QString* error) {
+    const auto show =
+        reinterpret_cast<HistoryShow>(moduleFunction("history", "kelvano_history_show", error));
+    return show ? show(window, &path) : nullptr;
+}
+
+extern "C" int kelvano_window_main(WindowStart* start) {
+    if (!start->argc)
+        return run(start);
+    passOn = qInstallMessageHandler(holdDuringStart);
+    const QApplication app(*start->argc, start->argv);
+    qInstallMessageHandler(passOn);
+    for (const auto& [type, message] : heldMessages)
+        passOn ? passOn(type, QMessageLogContext(), message)
+               : qt_message_output(type, QMessageLogContext(), message);
+    heldMessages.clear();
+    // Lets the desktop match the windows to the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(KELVANO_APP_ID));
+    return run(start);
+}

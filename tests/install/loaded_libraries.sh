@@ -1,0 +1,51 @@
+#!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
+# A run loads only what it uses: the runs without a window map no widget, drawing or plot
+# library, and the main window maps the plot library only once a history window opens.
+# Usage: loaded_libraries.sh KELVANO
+set -u
+kelvano=$1
+work=$(mktemp -d)
+pid=""
+trap '[ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+export HOME="$work" XDG_CONFIG_HOME="$work/config"
+failed=0
+fail() { printf '%s\n' "$*"; failed=1; }
+window='libQt6(Widgets|Gui|Svg|PrintSupport)|libQCustomPlot|libkelvano-(window|history)'
+# (Qt's SVG library may come with its image plugins, which a menu bar's icons load.)
+plot='libQt6PrintSupport|libQCustomPlot|libkelvano-history'
+
+# mapped PID: the libraries the running process PID has mapped, one name a line.
+mapped() { grep -oE '[^/ ]+\.so[.0-9]*$' "/proc/$1/maps" | sort -u; }
+# until_mapped PID NAME: polls until PID maps NAME, a minute at most however slow the machine.
+until_mapped() {
+    i=0
+    while ! mapped "$1" | grep -q "$2" && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+    mapped "$1" | grep -q "$2" || fail "$2 never mapped: $(mapped "$1" | tr '\n' ' ')"
+}
+
+# Runs that end at once: every library the loader opens, as it reports them.
+printf 'probe 165\n' >"$work/no-device"
+for run in "--version" "--help" "--list-devices" "--history $work/none.csv" \
+    "--headless --replay $work/no-device --log $work/log.csv"; do
+    # shellcheck disable=SC2086 # the words of each run are split on purpose
+    loaded=$(LD_DEBUG=files "$kelvano" $run 2>&1 >/dev/null | grep -oE 'file=[^ ]+' | sort -u)
+    [ -n "$loaded" ] || fail "kelvano $run: the loader reported nothing"
+    printf '%s\n' "$loaded" | grep -E "$window" && fail "kelvano $run maps the libraries above"
+done
+
+# The headless run, while it logs.
+printf '0 5203 31036\n' >"$work/replay"
+"$kelvano" --headless --replay "$work/replay" --log "$work/log.csv" --interval 1 2>/dev/null &
+pid=$!
+until_mapped $pid libkelvano-core
+mapped $pid | grep -E "$window" && fail "the headless run maps the libraries above"
+kill $pid
+pid=""
+
+# The main window, offscreen: widgets, but no plot until a history window opens.
+QT_QPA_PLATFORM=offscreen "$kelvano" --replay "$work/replay" 2>/dev/null &
+pid=$!
+until_mapped $pid libkelvano-window
+mapped $pid | grep -E "$plot" && fail "the main window maps the plot libraries above"
+exit $failed
