@@ -89,8 +89,9 @@ wait_for service_up || fail "dunst did not start: $(cat "$tmp/dunst.log")"
 # Runs the program on the replay until both events ran the command (which cannot start) and, with
 # a notification service, the desktop holds $notes notifications in all; in a run that logs, until
 # three more rows show that the replay's last read, repeated, gives no event. Then ends it. The
-# dated alarm lines it wrote (not the port status or where it logs) go to $tmp/lines, the history's notifications to $tmp/history, each as
-# "summary | body | icon | timeout" (7 s normal, 0 critical), oldest first.
+# dated alarm lines it wrote (not the port status or where it logs) go to $tmp/lines, the
+# history's notifications to $tmp/history, each as "summary | body | icon | timeout" (7 s normal,
+# 0 critical), oldest first.
 both_events() { [ "$(grep -c 'could not start' "$tmp/stderr")" -ge 2 ]; }
 notifications() {
     [ $(($(dunstctl count waiting) + $(dunstctl count displayed) + $(dunstctl count history))) \
