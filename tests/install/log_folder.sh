@@ -4,7 +4,8 @@
 # its own (a build or a copied folder) the log goes beside it; from a folder the user may not write,
 # and from the installed bin folder even as root, who may write there, it goes to the documents
 # folder. The installed bin folder is a private empty one mounted over the real one for the run.
-# Usage: log_folder.sh LOG_PANEL_PATH_PROGRAM INSTALL_BINDIR
+# The program's libraries are copied to a folder that every user may read, and found there.
+# Usage: log_folder.sh LOG_PANEL_PATH_PROGRAM INSTALL_BINDIR LIBRARY_DIR
 set -eu
 program=$1
 bindir=$2
@@ -12,10 +13,11 @@ name=$(basename "$program")
 work=$(mktemp -d)
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 home=$work/home
-mkdir "$home" "$work/copied" "$work/locked"
+mkdir "$home" "$work/copied" "$work/locked" "$work/libraries"
 cp "$program" "$work/copied/"
 cp "$program" "$work/locked/"
-chmod 755 "$work" "$home" "$work/copied"
+cp "$3"/libkelvano-*.so "$work/libraries/"
+chmod 755 "$work" "$home" "$work/copied" "$work/libraries"
 chmod 555 "$work/locked"
 failed=0
 
@@ -26,7 +28,7 @@ check() {
     want=$2
     shift 2
     got=$(cd / && timeout 20 env HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR= \
-        "$@" 2>/dev/null) || true
+        LD_LIBRARY_PATH="$work/libraries" "$@" 2>/dev/null) || true
     if [ "$got" != "$want" ]; then
         printf '%s: %s\n  expected: %s\n' "$what" "$got" "$want"
         failed=1
