@@ -72,9 +72,11 @@ silent() {
     status=$?
     kelvano_pid=
     [ $status -eq 0 ] || fail "$what: status $status after SIGTERM: $(cat "$tmp/stderr")"
+    # A row is stamped when its timer fires: one that fires a few milliseconds late across a
+    # second's edge makes a step of 2 s after one of 0 s. A tick held up by the bus makes more.
     tail -n +2 "$tmp/log.csv" | cut -d, -f2 | awk -F: -v what="$what" '
         { t = $1 * 3600 + $2 * 60 + $3 }
-        NR > 1 && t != (last + 1) % 86400 { print what ": a gap after " previous; bad = 1 }
+        NR > 1 && (t - last + 86400) % 86400 > 2 { print what ": a gap after " previous; bad = 1 }
         { last = t; previous = $0 }
         END { exit bad }' || failed=1
     [ "$(grep -c 'no desktop notifications' "$tmp/stderr")" -eq 1 ] ||
@@ -119,6 +121,7 @@ bus_up() {
         2>/dev/null &
     bus_pid=$!
     wait_for [ -s "$tmp/bus.out" ] || fail "dbus-daemon did not start"
+    : >"$tmp/monitor"
     dbus-monitor --address "$DBUS_SESSION_BUS_ADDRESS" \
         "type='method_call',interface='org.freedesktop.Notifications'" >"$tmp/monitor" 2>&1 &
     monitor_pid=$!
