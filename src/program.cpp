@@ -222,7 +222,7 @@ int runHeadless(std::unique_ptr<GamePortSource> source, const HeadlessRun::Optio
     if (!serveMetrics(metrics, &server))
         return 2;
     HeadlessRun run(std::move(source), options);
-    publishEachTick(&run, server.get(), &run.alarms());
+    publishEachTick(&run.station(), server.get());
     return run.exec();
 }
 

@@ -5,9 +5,9 @@
 
 #include <QLabel>
 
-AlarmController::AlarmController(QWidget* window, const std::array<QLabel*, 2>& readouts)
-    : QObject(window), window_(window), monitor_(AlarmMonitor::Mode::Window, this),
-      readouts_(readouts) {
+AlarmController::AlarmController(QWidget* window, AlarmMonitor& monitor,
+                                 const std::array<QLabel*, 2>& readouts)
+    : QObject(window), window_(window), monitor_(monitor), readouts_(readouts) {
     for (int s = 1; s <= 2; ++s)
         normalLook_[s - 1] = readouts_[s - 1]->styleSheet();
     connect(&monitor_, &AlarmMonitor::alarmChanged, this, &AlarmController::showAlarm);

@@ -1,12 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "headless_run.h"
 
-#include "settings/cl_kelvano.h"
-
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -50,13 +47,13 @@ void say(const QString& line) {
 } // namespace
 
 HeadlessRun::HeadlessRun(std::unique_ptr<GamePortSource> source, Options options)
-    : source_(std::move(source)), options_(std::move(options)), log_([this] {
-          return std::array<int16_t, 2>{cycle_.readout(1).shown, cycle_.readout(2).shown};
+    : options_(std::move(options)), station_(std::move(source), AlarmMonitor::Mode::Headless),
+      log_([this] {
+          const SamplingCycle& cycle = station_.cycle();
+          return std::array<int16_t, 2>{cycle.readout(1).shown, cycle.readout(2).shown};
       }) {
-    sampling_ = new QTimer(this);
-    sampling_->setTimerType(Qt::PreciseTimer);
-    sampling_->setInterval(1000);
-    connect(sampling_, &QTimer::timeout, this, &HeadlessRun::tick);
+    // Port status changes go to the journal, one dated line each.
+    connect(&station_, &Station::statusChanged, this, &HeadlessRun::sayDated);
     connect(&log_, &LogRun::failed, this, [this](const QString& message) { fail(message, 4); });
 }
 
@@ -76,22 +73,19 @@ void HeadlessRun::setClock(std::function<QDateTime()> clock) {
 }
 
 bool HeadlessRun::start() {
-    if (!cycle_.probe(*source_)) {
+    if (!station_.start()) {
         say(QStringLiteral("kelvano: Couldn't detect the Sensors. Make sure gameport driver is "
                            "installed."));
         status_ = 1;
         return false;
     }
-    const StoredSettings stored(store_);
-    settings_.load(stored);
-    alarms_.load(&store_, stored, units());
-    // Sampling runs first, so that a row due at the same moment as a tick
+    // Sampling started first, so that a row due at the same moment as a tick
     // comes after it, as in the window, where sampling starts before "log it".
-    sampling_->start();
     // Log rotation moves the file and then sends SIGHUP; a row due in between goes to the path.
     log_.setFollowPath(true);
-    log_.setInterval(options_.intervalSeconds ? *options_.intervalSeconds * 1000
-                                              : LogRun::intervalMs(settings_.intervalPosition()));
+    log_.setInterval(options_.intervalSeconds
+                         ? *options_.intervalSeconds * 1000
+                         : LogRun::intervalMs(station_.settings().intervalPosition()));
     const bool toStandardOutput = options_.logPath == QLatin1String("-");
     // Rows written to /dev/null, put there in its place, would go nowhere without a word.
     const bool logging =
@@ -99,7 +93,7 @@ bool HeadlessRun::start() {
             ? !options_.standardOutputClosed && log_.startOnStandardOutput()
             : log_.start(options_.logPath.isEmpty() ? CsvLog::defaultPath() : options_.logPath);
     if (!logging) {
-        sampling_->stop();
+        station_.stop();
         say(options_.standardOutputClosed && toStandardOutput
                 ? QStringLiteral("Logging did not start: standard output is closed.")
                 : log_.errorMessage());
@@ -114,21 +108,6 @@ bool HeadlessRun::start() {
     return true;
 }
 
-void HeadlessRun::tick() {
-    cycle_.tick(*source_, {settings_.channelInput(1), settings_.channelInput(2)});
-    const QString status = cycle_.displays().status;
-    if (status != lastStatus_) {
-        lastStatus_ = status;
-        sayDated(status);
-    }
-    alarms_.feed(cycle_, units());
-    Q_EMIT ticked();
-}
-
-std::array<QString, 2> HeadlessRun::units() const {
-    return {settings_.sensor(1).codes.unit, settings_.sensor(2).codes.unit};
-}
-
 void HeadlessRun::sayDated(const QString& line) const {
     const QDateTime now = clock_();
     say(now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate) + QLatin1Char(' ') + line);
@@ -137,7 +116,7 @@ void HeadlessRun::sayDated(const QString& line) const {
 void HeadlessRun::fail(const QString& message, int status) {
     say(message);
     status_ = status;
-    sampling_->stop();
+    station_.stop();
     QCoreApplication::exit(status);
 }
 
@@ -153,7 +132,7 @@ void HeadlessRun::onSignal() {
         return;
     }
     // The row in progress, if any, was finished before this runs.
-    sampling_->stop();
+    station_.stop();
     log_.stop();
     QCoreApplication::exit(0);
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "metrics_feed.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <cstdio>
 
 bool serveMetrics(const std::optional<ListenAddress>& where,
@@ -33,4 +35,16 @@ std::vector<AlarmLimitState> alarmStates(const AlarmMonitor& monitor) {
                 {sensor, QStringLiteral("low"), monitor.inAlarm(sensor, AlarmCondition::Low)});
     }
     return states;
+}
+
+void publishEachTick(Station* station, MetricsServer* server) {
+    if (!server)
+        return;
+    auto state = std::make_shared<MetricsState>();
+    state->version = QCoreApplication::applicationVersion();
+    QObject::connect(station, &Station::ticked, station, [station, server, state] {
+        state->record(station->cycle(), QDateTime::currentMSecsSinceEpoch());
+        state->alarms = alarmStates(station->alarms());
+        server->publish(*state);
+    });
 }

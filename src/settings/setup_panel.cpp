@@ -41,8 +41,9 @@ QString numbered(const char* pattern, int sensor) {
 }
 } // namespace
 
-SetupPanel::SetupPanel(QWidget* client)
-    : QObject(client), client_(client), columns_{Column(model_.codes(1)), Column(model_.codes(2))} {
+SetupPanel::SetupPanel(QWidget* client, SettingsModel& model)
+    : QObject(client), client_(client),
+      model_(model), columns_{Column(model_.codes(1)), Column(model_.codes(2))} {
     buildColumn(1, client);
     buildColumn(2, client);
 

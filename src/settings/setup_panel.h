@@ -50,8 +50,8 @@ class SetupPanel : public QObject {
         explicit Column(ChannelSettings& codes) : codes(codes) {}
     };
 
-    // Places the panel's controls on client.
-    explicit SetupPanel(QWidget* client);
+    // Places the panel's controls on client, to show and edit model.
+    SetupPanel(QWidget* client, SettingsModel& model);
 
     const SettingsModel& model() const { return model_; }
 
@@ -84,8 +84,9 @@ class SetupPanel : public QObject {
     void btnRefresh_Click() { returnPref(); }
     void btnDelete_Click();
     void returnPref();
-    // The same with settings already read, so that start-up reads the file once.
-    void returnPref(const StoredSettings& stored);
+    // Sets every control that differs from the model: after each operation
+    // of the model, and once the station has loaded it at start-up.
+    void showModel();
 
     QPushButton* btnSave = nullptr;
     QPushButton* btnRefresh = nullptr;
@@ -106,9 +107,6 @@ class SetupPanel : public QObject {
     void cboTherm_Click(int sensor);
     // What one read of the store holds now (nothing without a store).
     StoredSettings stored() const;
-    // Sets every control that differs from the model: after each operation
-    // of the model, the panel shows what it changed.
-    void showModel();
     // The log interval chooser's position, which its own panel sets.
     void takeInterval();
     // Warns that the store could not do what was asked, and why.
@@ -117,7 +115,7 @@ class SetupPanel : public QObject {
     void writeRaw();
 
     QWidget* client_;
-    SettingsModel model_;
+    SettingsModel& model_;
     std::array<Column, 2> columns_;
     cl_Kelvano* store_ = nullptr;
     QComboBox* cboTimer_ = nullptr;

@@ -33,15 +33,10 @@ void SetupPanel::btnSave_Click() {
 }
 
 void SetupPanel::returnPref() {
-    if (store_)
-        returnPref(StoredSettings(*store_));
-}
-
-void SetupPanel::returnPref(const StoredSettings& stored) {
     if (!store_)
         return;
     takeInterval();
-    model_.load(stored);
+    model_.load(*store_);
     showModel();
 }
 

@@ -49,7 +49,8 @@ QAction* menuItem(QMenu* menu, const char* name, const QString& caption,
 } // namespace
 
 frmTemp1::frmTemp1(std::unique_ptr<GamePortSource> source, QWidget* parent)
-    : QMainWindow(parent), source_(std::move(source)) {
+    : QMainWindow(parent),
+      station_(new Station(std::move(source), AlarmMonitor::Mode::Window, this)) {
     initShellResources();
     setObjectName(QStringLiteral("frmTemp1"));
     setWindowTitle(tr("Kelvano"));
@@ -62,7 +63,7 @@ frmTemp1::frmTemp1(std::unique_ptr<GamePortSource> source, QWidget* parent)
     buildReadout(client);
     buildLogPanel(client);
     buildSetupFrame(client);
-    setup_ = new SetupPanel(client);
+    setup_ = new SetupPanel(client, station_->settings());
     setup_->setIntervalChooser(log_->cboTimer);
     connect(setup_, &SetupPanel::calibrateRequested, this, &frmTemp1::openCalibration);
 
@@ -75,11 +76,11 @@ frmTemp1::frmTemp1(std::unique_ptr<GamePortSource> source, QWidget* parent)
     buildMenus();
     buildAlarms();
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setTimerType(Qt::PreciseTimer);
-    Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &frmTemp1::Timer1_Timer);
+    Timer1 = station_->timer();
+    connect(station_, &Station::ticked, this, [this] {
+        showDisplays();
+        feedCalibration();
+    });
 
     setSize(Size::Compact);
 }
@@ -110,7 +111,8 @@ void frmTemp1::buildReadout(QWidget* client) {
 
 void frmTemp1::buildLogPanel(QWidget* client) {
     log_ = new LogPanel(client, [this] {
-        return std::array<int16_t, 2>{cycle_.readout(1).shown, cycle_.readout(2).shown};
+        const SamplingCycle& cycle = station_->cycle();
+        return std::array<int16_t, 2>{cycle.readout(1).shown, cycle.readout(2).shown};
     });
     btnLogClose =
         closeButton(client, "btnLogClose", QStringLiteral("^"), {184, 96, 17, 25},
@@ -207,9 +209,11 @@ bool frmTemp1::Form_Load() {
     LastState = (windowState() & Qt::WindowMaximized) ? 2 : 0;
     iconModule::AddTrayIcon(this, mnuTray);
     iconModule::SetTrayIconTip(tr("Kelvano"));
-    Timer1->stop();
+    // The choosers hold their entries before the station loads the stored settings.
+    setup_->fillChoosers();
+    log_->fillChooser();
 
-    if (!cycle_.probe(*source_)) {
+    if (!station_->start()) {
         // No icon may outlive the program.
         iconModule::RemoveTrayIcon();
         Dialogs::Box box;
@@ -220,29 +224,13 @@ bool frmTemp1::Form_Load() {
         Dialogs::show(nullptr, box);
         return false;
     }
-
-    Timer1->start();
-    setup_->fillChoosers();
-    log_->fillChooser();
-    store_ = std::make_unique<cl_Kelvano>();
-    store_->setCompany(QStringLiteral("Corvanta"));
-    store_->setAppName(QStringLiteral("Kelvano"));
-    setup_->setStore(store_.get());
-    const StoredSettings stored(*store_);
-    setup_->returnPref(stored);
-    alarms_->monitor().load(store_.get(), stored, units());
+    setup_->setStore(&station_->store());
+    setup_->showModel();
     return true;
 }
 
-void frmTemp1::Timer1_Timer() {
-    cycle_.tick(*source_, {setup_->channelInput(1), setup_->channelInput(2)});
-    showDisplays();
-    feedCalibration();
-    Q_EMIT ticked();
-}
-
 void frmTemp1::showDisplays() {
-    const Displays& d = cycle_.displays();
+    const Displays& d = station_->cycle().displays();
     status->setText(d.status);
     setup_->showRaw(d.axis, d.yaxis);
     Label1->setText(d.title[0]);
@@ -341,32 +329,28 @@ CalibrationDialog* frmTemp1::calibration(int sensor) const {
 // An assistant, open or not, follows its sensor's unit and raw value; only a
 // read that succeeded gives a raw value to capture.
 void frmTemp1::feedCalibration() {
-    const bool read = cycle_.reading().result == PortCode::Ok;
+    const SamplingCycle& cycle = station_->cycle();
+    const bool read = cycle.reading().result == PortCode::Ok;
     for (int s = 1; s <= 2; ++s) {
         CalibrationDialog* dialog = calibration_[s - 1];
         if (!dialog)
             continue;
         dialog->setUnit(unitOf(setup_->column(s).codes));
-        dialog->sample(read ? std::optional<uint32_t>(cycle_.readout(s).raw) : std::nullopt);
+        dialog->sample(read ? std::optional<uint32_t>(cycle.readout(s).raw) : std::nullopt);
     }
 }
 
-std::array<QString, 2> frmTemp1::units() const {
-    return {setup_->column(1).codes.unit, setup_->column(2).codes.unit};
-}
-
-// The alarms follow each tick's readouts; their stored limits follow the
+// The station's alarms shown on the readouts; their stored limits follow the
 // units the setup panel stores or reads back.
 void frmTemp1::buildAlarms() {
-    alarms_ = new AlarmController(this, {lblTemp1, lblTemp2});
-    AlarmMonitor& monitor = alarms_->monitor();
+    AlarmMonitor& monitor = station_->alarms();
+    alarms_ = new AlarmController(this, monitor, {lblTemp1, lblTemp2});
     monitor.notifier().setFallback(&iconModule::ShowMessage);
     connect(mnuAlarms, &QAction::triggered, alarms_, &AlarmController::openDialog);
-    connect(this, &frmTemp1::ticked, alarms_, [this] { alarms_->monitor().feed(cycle_, units()); });
     connect(setup_->btnSave, &QPushButton::clicked, alarms_,
-            [this] { alarms_->monitor().unitsStored(units(), true); });
+            [this] { station_->alarms().unitsStored(station_->units(), true); });
     connect(setup_->btnRefresh, &QPushButton::clicked, alarms_,
-            [this] { alarms_->monitor().unitsStored(units(), false); });
+            [this] { station_->alarms().unitsStored(station_->units(), false); });
 }
 
 void frmTemp1::Form_Resize() {
@@ -398,7 +382,7 @@ void frmTemp1::resizeEvent(QResizeEvent* event) {
 void frmTemp1::closeEvent(QCloseEvent* event) {
     // The main window's part ends here, and with it sampling and any logging
     // run; other open windows stay until closed.
-    Timer1->stop();
+    station_->stop();
     log_->stopLogging();
     iconModule::RemoveTrayIcon();
     QMainWindow::closeEvent(event);

@@ -2,8 +2,7 @@
 
 #pragma once
 
-#include "sensor/game_port.h"
-#include "sensor/sampling_cycle.h"
+#include "station/station.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -19,14 +18,13 @@ class AlarmController;
 class CalibrationDialog;
 class LogPanel;
 class SetupPanel;
-class cl_Kelvano;
 class frmAbout;
 class frmGraph;
 class frmHelp;
 
 // The main window: both readouts and the port status, with the log panel and
 // the setup panel on the same window, shown by making the window larger.
-// It runs start-up and the once-a-second sampling tick.
+// It shows what its station reads each second.
 class frmTemp1 : public QMainWindow {
     Q_OBJECT
   public:
@@ -38,8 +36,8 @@ class frmTemp1 : public QMainWindow {
     // Start-up. False when there is no game-port device: the user has been
     // told and the program should end.
     bool Form_Load();
-    // One sampling tick.
-    void Timer1_Timer();
+    // One sampling tick of the station.
+    void Timer1_Timer() { station_->tick(); }
     // Closes every window of the program.
     static void UnloadAllForms();
 
@@ -56,15 +54,16 @@ class frmTemp1 : public QMainWindow {
     CalibrationDialog* calibration(int sensor) const;
     AlarmController* alarms() const { return alarms_; }
 
-    const SamplingCycle& cycle() const { return cycle_; }
+    Station& station() const { return *station_; }
+    const SamplingCycle& cycle() const { return station_->cycle(); }
     SetupPanel* setupPanel() const { return setup_; }
     LogPanel* logPanel() const { return log_; }
-    cl_Kelvano* store() const { return store_.get(); }
+    cl_Kelvano* store() const { return &station_->store(); }
 
     // The last window state that was not minimised: 0 normal, 2 maximised.
     int16_t LastState = 0;
 
-    QTimer* Timer1 = nullptr;
+    QTimer* Timer1 = nullptr; // the station's
 
     // Readout region.
     QLabel* Label1 = nullptr;
@@ -102,10 +101,6 @@ class frmTemp1 : public QMainWindow {
     QAction* mnuTrayMaximize = nullptr;
     QAction* mnuTrayClose = nullptr;
 
-  Q_SIGNALS:
-    // After each sampling tick, once the window shows its results.
-    void ticked();
-
   protected:
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -120,13 +115,10 @@ class frmTemp1 : public QMainWindow {
     void showDisplays();
     void feedCalibration();
     void buildAlarms();
-    std::array<QString, 2> units() const;
 
-    std::unique_ptr<GamePortSource> source_;
-    SamplingCycle cycle_;
+    Station* station_;
     SetupPanel* setup_ = nullptr;
     LogPanel* log_ = nullptr;
-    std::unique_ptr<cl_Kelvano> store_;
     QPointer<frmAbout> about_;
     QPointer<frmHelp> help_;
     QPointer<frmGraph> graph_;

@@ -22,7 +22,7 @@ int runWindow(std::unique_ptr<GamePortSource> source, const std::optional<Listen
     if (!serveMetrics(metrics, &server))
         return 2;
     frmTemp1 window(std::move(source));
-    publishEachTick(&window, server.get(), &window.alarms()->monitor());
+    publishEachTick(&window.station(), server.get());
     if (!window.Form_Load())
         return 1;
     window.show();
