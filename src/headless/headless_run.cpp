@@ -79,8 +79,9 @@ bool HeadlessRun::start() {
         status_ = 1;
         return false;
     }
-    // Sampling started first, so that a row due at the same moment as a tick
-    // comes after it, as in the window, where sampling starts before "log it".
+    // The station's ticks started first, so that a row due at the same moment
+    // as a tick comes after it, as in the window, where sampling starts before
+    // "log it".
     // Log rotation moves the file and then sends SIGHUP; a row due in between goes to the path.
     log_.setFollowPath(true);
     log_.setInterval(options_.intervalSeconds
