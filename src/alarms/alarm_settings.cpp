@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 
+using SettingsKeys::Key;
+
 namespace {
 QString tr(const char* text) {
     return QCoreApplication::translate("AlarmSettings", text);
@@ -43,9 +45,6 @@ QString limitError(const QString& text, UnitCode unit, double& value) {
     return QString();
 }
 
-QString key(const char* name, int sensor) {
-    return QStringLiteral("Alarm%1%2").arg(sensor).arg(QLatin1String(name));
-}
 } // namespace
 
 AlarmLimitErrors checkLimits(const AlarmLimitTexts& texts, UnitCode unit, AlarmLimits& limits) {
@@ -103,67 +102,39 @@ AlarmLimitTexts textsOf(const AlarmLimits& limits) {
             QString::number(limits.holdSeconds)};
 }
 
-namespace AlarmKeys {
-QString highOn(int sensor) {
-    return key("HighOn", sensor);
-}
-QString high(int sensor) {
-    return key("High", sensor);
-}
-QString lowOn(int sensor) {
-    return key("LowOn", sensor);
-}
-QString low(int sensor) {
-    return key("Low", sensor);
-}
-QString hysteresis(int sensor) {
-    return key("Hysteresis", sensor);
-}
-QString hold(int sensor) {
-    return key("Hold", sensor);
-}
-QString command() {
-    return QStringLiteral("AlarmCommand");
-}
-} // namespace AlarmKeys
-
 AlarmSettings readAlarmSettings(const StoredSettings& stored, const std::array<UnitCode, 2>& units,
                                 QStringList* refused) {
     AlarmSettings settings;
-    const auto value = [&](const QString& key, const QString& otherwise) {
-        return stored.value(key, otherwise);
+    const auto value = [&](Key key, int s) {
+        return stored.value(SettingsKeys::name(key, s), SettingsKeys::defaultText(key, s));
     };
-    const auto on = [&](const QString& key) {
-        return value(key, QString())
-                   .trimmed()
-                   .compare(QLatin1String("True"), Qt::CaseInsensitive) == 0;
+    const auto on = [&](Key key, int s) {
+        return value(key, s).trimmed().compare(QLatin1String("True"), Qt::CaseInsensitive) == 0;
     };
-    const auto refuse = [&](const QString& key, const QString& why, const QString& outcome) {
+    const auto refuse = [&](Key key, int s, const QString& why, const QString& outcome) {
         if (refused && !why.isEmpty())
             *refused << tr("kelvano: stored alarm setting %1 refused (%2): %3")
-                            .arg(key, why.at(0).toLower() + why.mid(1), outcome);
+                            .arg(SettingsKeys::name(key, s), why.at(0).toLower() + why.mid(1),
+                                 outcome);
     };
     for (int s = 1; s <= 2; ++s) {
-        const AlarmLimitTexts texts{on(AlarmKeys::highOn(s)),
-                                    value(AlarmKeys::high(s), QString()),
-                                    on(AlarmKeys::lowOn(s)),
-                                    value(AlarmKeys::low(s), QString()),
-                                    value(AlarmKeys::hysteresis(s), QStringLiteral("1")),
-                                    value(AlarmKeys::hold(s), QStringLiteral("0"))};
+        const AlarmLimitTexts texts{on(Key::AlarmHighOn, s),        value(Key::AlarmHigh, s),
+                                    on(Key::AlarmLowOn, s),         value(Key::AlarmLow, s),
+                                    value(Key::AlarmHysteresis, s), value(Key::AlarmHold, s)};
         AlarmLimits& limits = settings.sensors[s - 1];
         const AlarmLimitErrors errors = checkLimits(texts, units[s - 1], limits);
         if (!errors.any())
             continue;
         limits.highOn = limits.lowOn = false;
         const QString off = tr("the alarms of sensor %1 are off").arg(s);
-        refuse(AlarmKeys::high(s), errors.high, off);
-        refuse(AlarmKeys::low(s), errors.low, off);
-        refuse(AlarmKeys::hysteresis(s), errors.hysteresis, off);
-        refuse(AlarmKeys::hold(s), errors.hold, off);
+        refuse(Key::AlarmHigh, s, errors.high, off);
+        refuse(Key::AlarmLow, s, errors.low, off);
+        refuse(Key::AlarmHysteresis, s, errors.hysteresis, off);
+        refuse(Key::AlarmHold, s, errors.hold, off);
     }
-    settings.command = value(AlarmKeys::command(), QString());
+    settings.command = value(Key::AlarmCommand, 1);
     if (const QString why = commandError(settings.command); !why.isEmpty()) {
-        refuse(AlarmKeys::command(), why, tr("no command runs"));
+        refuse(Key::AlarmCommand, 1, why, tr("no command runs"));
         settings.command.clear();
     }
     return settings;
@@ -181,13 +152,13 @@ cl_Kelvano::Values alarmValues(const AlarmSettings& settings) {
     cl_Kelvano::Values values;
     for (int s = 1; s <= 2; ++s) {
         const AlarmLimitTexts texts = textsOf(settings.sensors[s - 1]);
-        values.emplace_back(AlarmKeys::highOn(s), truthText(texts.highOn));
-        values.emplace_back(AlarmKeys::high(s), texts.high);
-        values.emplace_back(AlarmKeys::lowOn(s), truthText(texts.lowOn));
-        values.emplace_back(AlarmKeys::low(s), texts.low);
-        values.emplace_back(AlarmKeys::hysteresis(s), texts.hysteresis);
-        values.emplace_back(AlarmKeys::hold(s), texts.hold);
+        const std::pair<Key, QString> sensor[] = {
+            {Key::AlarmHighOn, truthText(texts.highOn)}, {Key::AlarmHigh, texts.high},
+            {Key::AlarmLowOn, truthText(texts.lowOn)},   {Key::AlarmLow, texts.low},
+            {Key::AlarmHysteresis, texts.hysteresis},    {Key::AlarmHold, texts.hold}};
+        for (const auto& [key, text] : sensor)
+            values.emplace_back(SettingsKeys::name(key, s), text);
     }
-    values.emplace_back(AlarmKeys::command(), settings.command);
+    values.emplace_back(SettingsKeys::name(Key::AlarmCommand), settings.command);
     return values;
 }

@@ -44,16 +44,6 @@ constexpr int maxCommandLength = 4096;
 // What is wrong with a command; empty when nothing is.
 QString commandError(const QString& command);
 
-namespace AlarmKeys {
-QString highOn(int sensor);
-QString high(int sensor);
-QString lowOn(int sensor);
-QString low(int sensor);
-QString hysteresis(int sensor);
-QString hold(int sensor);
-QString command();
-} // namespace AlarmKeys
-
 // The stored alarm settings, the limits taken in the given units. A sensor
 // with a stored value that the dialog would refuse has no limit on, and a
 // command it would refuse is none; each refused key adds a line to refused.

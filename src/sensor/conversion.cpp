@@ -2,6 +2,8 @@
 
 #include "conversion.h"
 
+#include "settings/settings_keys.h"
+
 #include <QLocale>
 #include <cmath>
 #include <limits>
@@ -16,11 +18,9 @@ template <typename Int> bool fits(double value) {
 } // namespace
 
 Coefficients initialCoefficients(int sensor) {
-    if (sensor == 1)
-        return {QStringLiteral("0.001194033"), QStringLiteral("0.000256377"),
-                QStringLiteral("0.000000230")};
-    return {QStringLiteral("0.001355699"), QStringLiteral("0.000196433"),
-            QStringLiteral("0.000000130")};
+    using SettingsKeys::coefficients, SettingsKeys::defaultText;
+    return {defaultText(coefficients[0], sensor), defaultText(coefficients[1], sensor),
+            defaultText(coefficients[2], sensor)};
 }
 
 bool isValidProfileCode(const QString& code) {

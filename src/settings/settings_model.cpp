@@ -7,6 +7,8 @@
 #include <QLocale>
 #include <optional>
 
+using SettingsKeys::Key;
+
 namespace {
 const char* const profileCodes[] = {"100", "50", "10"};
 const char* const offsetCodes[] = {"3", "2", "1", "0", "-1", "-2", "-3"};
@@ -61,10 +63,16 @@ SettingsModel::SettingsModel() {
         Sensor& sensor = at(s);
         sensor.profileText = profilePlaceholder(s);
         for (int n = 1; n <= 3; ++n)
-            sensor.names.at(n - 1) = QStringLiteral("Sensor %1-%2").arg(s).arg(n);
+            sensor.names.at(n - 1) = SettingsKeys::defaultText(Key::ProfileName, s, n);
         sensor.entries = sensor.names;
         sensor.coefficients = initialCoefficients(s);
+        sensor.profilePosition =
+            position(SettingsKeys::defaultText(Key::ProfileSelection), 2).value();
+        sensor.offsetPosition = position(SettingsKeys::defaultText(Key::Offset), 6).value();
+        sensor.fahrenheit = truth(SettingsKeys::defaultText(Key::Fahrenheit)).value();
+        sensor.celsius = truth(SettingsKeys::defaultText(Key::Celsius)).value();
     }
+    interval_ = position(SettingsKeys::defaultText(Key::Interval), 6).value();
 }
 
 ChannelInput SettingsModel::channelInput(int s) const {
@@ -98,11 +106,11 @@ void SettingsModel::selectProfile(int s, int position, const StoredSettings& sto
 // text falling back to the profile's rename field.
 void SettingsModel::loadProfile(int s, int n, const StoredSettings& stored) {
     Sensor& sensor = at(s);
-    sensor.profileText = stored.value(SettingsKeys::profileName(s, n), sensor.names[n - 1]);
+    sensor.profileText =
+        stored.value(SettingsKeys::name(Key::ProfileName, s, n), sensor.names[n - 1]);
     for (int i = 0; i < 3; ++i) {
         QString& text = coefficient(sensor.coefficients, i);
-        text = stored.value(SettingsKeys::coefficient(SettingsKeys::coefficientLetters[i], s, n),
-                            text);
+        text = stored.value(SettingsKeys::name(SettingsKeys::coefficients[i], s, n), text);
     }
 }
 
@@ -134,7 +142,7 @@ void SettingsModel::load(const StoredSettings& stored) {
     for (int s = 1; s <= 2; ++s) {
         Sensor& sensor = at(s);
         const auto storedSelection = [&] {
-            return position(stored.value(SettingsKeys::profileSelection(s),
+            return position(stored.value(SettingsKeys::name(Key::ProfileSelection, s),
                                          QString::number(sensor.profilePosition)),
                             2);
         };
@@ -142,7 +150,7 @@ void SettingsModel::load(const StoredSettings& stored) {
             selectProfile(s, *p, stored);
         for (int n = 1; n <= 3; ++n)
             sensor.names[n - 1] =
-                stored.value(SettingsKeys::profileName(s, n), sensor.names[n - 1]);
+                stored.value(SettingsKeys::name(Key::ProfileName, s, n), sensor.names[n - 1]);
         // The entries take the names; the chooser's text stays.
         fillEntries(s);
         if (const auto p = storedSelection(); p && *p >= 0)
@@ -151,14 +159,15 @@ void SettingsModel::load(const StoredSettings& stored) {
 
     for (int s = 1; s <= 2; ++s) {
         const QString current = QString::number(sensor(s).offsetPosition);
-        const auto p = position(stored.value(SettingsKeys::offset(s), current), 6);
+        const auto p = position(stored.value(SettingsKeys::name(Key::Offset, s), current), 6);
         if (p && *p != sensor(s).offsetPosition)
             chooseOffset(s, *p);
     }
 
     for (int s = 1; s <= 2; ++s) {
-        const std::pair<QString, Unit> options[] = {{SettingsKeys::fahrenheit(s), Unit::Fahrenheit},
-                                                    {SettingsKeys::celsius(s), Unit::Celsius}};
+        const std::pair<QString, Unit> options[] = {
+            {SettingsKeys::name(Key::Fahrenheit, s), Unit::Fahrenheit},
+            {SettingsKeys::name(Key::Celsius, s), Unit::Celsius}};
         for (const auto& [key, unit] : options) {
             const bool checked = unit == Unit::Celsius ? sensor(s).celsius : sensor(s).fahrenheit;
             if (const auto on = truth(stored.value(key, truthText(checked))))
@@ -166,8 +175,8 @@ void SettingsModel::load(const StoredSettings& stored) {
         }
     }
 
-    if (const auto p =
-            position(stored.value(SettingsKeys::interval(), QString::number(interval_)), 6))
+    if (const auto p = position(
+            stored.value(SettingsKeys::name(Key::Interval), QString::number(interval_)), 6))
         interval_ = *p;
 }
 
@@ -185,22 +194,21 @@ cl_Kelvano::Values SettingsModel::prepareSave(const StoredSettings& stored) {
                 selectProfile(s, n, stored);
         }
         const int selected = sensor.profilePosition;
-        save(SettingsKeys::profileSelection(s), QString::number(selected));
+        save(SettingsKeys::name(Key::ProfileSelection, s), QString::number(selected));
         for (int n = 1; n <= 3; ++n)
-            save(SettingsKeys::profileName(s, n), sensor.names[n - 1]);
+            save(SettingsKeys::name(Key::ProfileName, s, n), sensor.names[n - 1]);
         if (selected >= 0 && selected <= 2) {
             for (int i = 0; i < 3; ++i)
-                save(
-                    SettingsKeys::coefficient(SettingsKeys::coefficientLetters[i], s, selected + 1),
-                    coefficient(sensor.coefficients, i));
+                save(SettingsKeys::name(SettingsKeys::coefficients[i], s, selected + 1),
+                     coefficient(sensor.coefficients, i));
         }
     }
     for (int s = 1; s <= 2; ++s)
-        save(SettingsKeys::offset(s), QString::number(sensor(s).offsetPosition));
+        save(SettingsKeys::name(Key::Offset, s), QString::number(sensor(s).offsetPosition));
     for (int s = 1; s <= 2; ++s) {
-        save(SettingsKeys::fahrenheit(s), truthText(sensor(s).fahrenheit));
-        save(SettingsKeys::celsius(s), truthText(sensor(s).celsius));
+        save(SettingsKeys::name(Key::Fahrenheit, s), truthText(sensor(s).fahrenheit));
+        save(SettingsKeys::name(Key::Celsius, s), truthText(sensor(s).celsius));
     }
-    save(SettingsKeys::interval(), QString::number(interval_));
+    save(SettingsKeys::name(Key::Interval), QString::number(interval_));
     return values;
 }

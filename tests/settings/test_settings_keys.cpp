@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "settings/settings_keys.h"
+
+#include <gtest/gtest.h>
+
+using SettingsKeys::Key;
+
+// The names users' files hold, and what a key holds while nothing is stored under it.
+TEST(SettingsKeys, NamesAndDefaults) {
+    const std::tuple<Key, int, int, const char*, const char*> cases[] = {
+        {Key::ProfileSelection, 2, 1, "cboThermList2", "-1"},
+        {Key::ProfileName, 1, 3, "Sensor1-3 Name", "Sensor 1-3"},
+        {Key::CoefficientA, 1, 2, "A1-2_value", "0.001194033"},
+        {Key::CoefficientC, 2, 3, "C2-3_value", "0.000000130"},
+        {Key::Offset, 2, 1, "Offset2", "-1"},
+        {Key::Fahrenheit, 1, 1, "Fahrenheit1", "True"},
+        {Key::Celsius, 2, 1, "Celsius2", "False"},
+        {Key::Interval, 2, 1, "cboTimerL", "-1"},
+        {Key::AlarmHighOn, 2, 1, "Alarm2HighOn", "False"},
+        {Key::AlarmLow, 1, 1, "Alarm1Low", ""},
+        {Key::AlarmHysteresis, 2, 1, "Alarm2Hysteresis", "1"},
+        {Key::AlarmHold, 1, 1, "Alarm1Hold", "0"},
+        {Key::AlarmCommand, 2, 1, "AlarmCommand", ""},
+    };
+    for (const auto& [key, sensor, profile, name, value] : cases) {
+        EXPECT_EQ(SettingsKeys::name(key, sensor, profile).toStdString(), name);
+        EXPECT_EQ(SettingsKeys::defaultText(key, sensor, profile).toStdString(), value) << name;
+    }
+}
