@@ -13,10 +13,6 @@ QString tr(const char* text) {
     return QCoreApplication::translate("AlarmSettings", text);
 }
 
-QString truthText(bool value) {
-    return value ? QStringLiteral("True") : QStringLiteral("False");
-}
-
 // The bounds of a temperature in unit: -100 to 300 °C, what a thermistor can
 // measure. Their converted values are exact, so a unit change never takes a
 // stored limit outside them.
@@ -108,8 +104,9 @@ AlarmSettings readAlarmSettings(const StoredSettings& stored, const std::array<U
     const auto value = [&](Key key, int s) {
         return stored.value(SettingsKeys::name(key, s), SettingsKeys::defaultText(key, s));
     };
+    // An option that reads as neither true nor false is off.
     const auto on = [&](Key key, int s) {
-        return value(key, s).trimmed().compare(QLatin1String("True"), Qt::CaseInsensitive) == 0;
+        return SettingsKeys::readBool(value(key, s)).value_or(false);
     };
     const auto refuse = [&](Key key, int s, const QString& why, const QString& outcome) {
         if (refused && !why.isEmpty())
@@ -153,9 +150,12 @@ cl_Kelvano::Values alarmValues(const AlarmSettings& settings) {
     for (int s = 1; s <= 2; ++s) {
         const AlarmLimitTexts texts = textsOf(settings.sensors[s - 1]);
         const std::pair<Key, QString> sensor[] = {
-            {Key::AlarmHighOn, truthText(texts.highOn)}, {Key::AlarmHigh, texts.high},
-            {Key::AlarmLowOn, truthText(texts.lowOn)},   {Key::AlarmLow, texts.low},
-            {Key::AlarmHysteresis, texts.hysteresis},    {Key::AlarmHold, texts.hold}};
+            {Key::AlarmHighOn, SettingsKeys::boolText(texts.highOn)},
+            {Key::AlarmHigh, texts.high},
+            {Key::AlarmLowOn, SettingsKeys::boolText(texts.lowOn)},
+            {Key::AlarmLow, texts.low},
+            {Key::AlarmHysteresis, texts.hysteresis},
+            {Key::AlarmHold, texts.hold}};
         for (const auto& [key, text] : sensor)
             values.emplace_back(SettingsKeys::name(key, s), text);
     }

@@ -2,6 +2,8 @@
 
 #include "settings/settings_keys.h"
 
+#include <QLocale>
+
 namespace SettingsKeys {
 
 namespace {
@@ -30,6 +32,23 @@ QString defaultText(Key key, int sensor, int profile) {
     const StoredKey& k = table[int(key)];
     return filled(sensor == 2 && k.sensor2Default ? k.sensor2Default : k.defaultText, sensor,
                   profile);
+}
+
+std::optional<bool> readBool(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (t.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
+        return false;
+    bool ok = false;
+    const double number = QLocale::c().toDouble(t, &ok);
+    if (!ok)
+        return std::nullopt;
+    return number != 0.0;
+}
+
+QString boolText(bool value) {
+    return value ? QStringLiteral("True") : QStringLiteral("False");
 }
 
 } // namespace SettingsKeys

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 // Every key the settings are stored under, all in one section, with what it holds while nothing
 // is stored under it. Users' files hold these names: they never change.
@@ -67,5 +68,11 @@ inline constexpr char coefficientLetters[] = {'A', 'B', 'C'};
 // stored under it.
 QString name(Key key, int sensor = 1, int profile = 1);
 QString defaultText(Key key, int sensor = 1, int profile = 1);
+
+// An option as stored: "True" or "False" in any case, or a number, 0 being false; nothing for
+// any other text (which changes nothing).
+std::optional<bool> readBool(const QString& text);
+// An option as the program stores it: "True" or "False".
+QString boolText(bool value);
 
 } // namespace SettingsKeys

@@ -4,7 +4,6 @@
 
 #include "settings/settings_keys.h"
 
-#include <QLocale>
 #include <optional>
 
 using SettingsKeys::Key;
@@ -12,10 +11,6 @@ using SettingsKeys::Key;
 namespace {
 const char* const profileCodes[] = {"100", "50", "10"};
 const char* const offsetCodes[] = {"3", "2", "1", "0", "-1", "-2", "-3"};
-
-QString truthText(bool value) {
-    return value ? QStringLiteral("True") : QStringLiteral("False");
-}
 
 // A stored list position: a whole number from -1 to last; anything else is not a position and
 // changes nothing.
@@ -25,20 +20,6 @@ std::optional<int> position(const QString& text, int last) {
     if (!ok || value < -1 || value > last)
         return std::nullopt;
     return value;
-}
-
-// A stored option state: "True" or "False" in any case, or a number, 0 being false.
-std::optional<bool> truth(const QString& text) {
-    const QString t = text.trimmed();
-    if (t.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
-        return true;
-    if (t.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
-        return false;
-    bool ok = false;
-    const double number = QLocale::c().toDouble(t, &ok);
-    if (!ok)
-        return std::nullopt;
-    return number != 0.0;
 }
 
 QString& coefficient(Coefficients& k, int i) {
@@ -69,8 +50,9 @@ SettingsModel::SettingsModel() {
         sensor.profilePosition =
             position(SettingsKeys::defaultText(Key::ProfileSelection), 2).value();
         sensor.offsetPosition = position(SettingsKeys::defaultText(Key::Offset), 6).value();
-        sensor.fahrenheit = truth(SettingsKeys::defaultText(Key::Fahrenheit)).value();
-        sensor.celsius = truth(SettingsKeys::defaultText(Key::Celsius)).value();
+        sensor.fahrenheit =
+            SettingsKeys::readBool(SettingsKeys::defaultText(Key::Fahrenheit)).value();
+        sensor.celsius = SettingsKeys::readBool(SettingsKeys::defaultText(Key::Celsius)).value();
     }
     interval_ = position(SettingsKeys::defaultText(Key::Interval), 6).value();
 }
@@ -170,7 +152,8 @@ void SettingsModel::load(const StoredSettings& stored) {
             {SettingsKeys::name(Key::Celsius, s), Unit::Celsius}};
         for (const auto& [key, unit] : options) {
             const bool checked = unit == Unit::Celsius ? sensor(s).celsius : sensor(s).fahrenheit;
-            if (const auto on = truth(stored.value(key, truthText(checked))))
+            if (const auto on =
+                    SettingsKeys::readBool(stored.value(key, SettingsKeys::boolText(checked))))
                 setUnitOption(s, unit, *on);
         }
     }
@@ -206,8 +189,8 @@ cl_Kelvano::Values SettingsModel::prepareSave(const StoredSettings& stored) {
     for (int s = 1; s <= 2; ++s)
         save(SettingsKeys::name(Key::Offset, s), QString::number(sensor(s).offsetPosition));
     for (int s = 1; s <= 2; ++s) {
-        save(SettingsKeys::name(Key::Fahrenheit, s), truthText(sensor(s).fahrenheit));
-        save(SettingsKeys::name(Key::Celsius, s), truthText(sensor(s).celsius));
+        save(SettingsKeys::name(Key::Fahrenheit, s), SettingsKeys::boolText(sensor(s).fahrenheit));
+        save(SettingsKeys::name(Key::Celsius, s), SettingsKeys::boolText(sensor(s).celsius));
     }
     save(SettingsKeys::name(Key::Interval), QString::number(interval_));
     return values;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
+#include "alarms/alarm_settings.h"
 #include "settings/settings_keys.h"
+#include "settings/settings_model.h"
 
 #include <gtest/gtest.h>
 
@@ -26,5 +28,23 @@ TEST(SettingsKeys, NamesAndDefaults) {
     for (const auto& [key, sensor, profile, name, value] : cases) {
         EXPECT_EQ(SettingsKeys::name(key, sensor, profile).toStdString(), name);
         EXPECT_EQ(SettingsKeys::defaultText(key, sensor, profile).toStdString(), value) << name;
+    }
+}
+
+// Every option reads alike: a unit option and an alarm limit's switch, as the program stores them
+// ("True", "False"), typed in another case, or as a number, 0 being false. Other texts change
+// nothing: the Fahrenheit option stays on, the high limit off.
+TEST(SettingsKeys, OptionsReadAlike) {
+    const std::tuple<const char*, bool, bool> cases[] = {
+        {"True", true, true}, {"false", false, false}, {"TRUE", true, true}, {"1", true, true},
+        {"0", false, false},  {"2", true, true},       {"", true, false},    {"yes", true, false},
+    };
+    for (const auto& [text, fahrenheit, highOn] : cases) {
+        SettingsModel model;
+        model.load(StoredSettings(cl_Kelvano::Values{{"Fahrenheit1", text}}));
+        EXPECT_EQ(model.sensor(1).fahrenheit, fahrenheit) << text;
+        const StoredSettings alarm(
+            cl_Kelvano::Values{{"Alarm1HighOn", text}, {"Alarm1High", "25"}});
+        EXPECT_EQ(readAlarmSettings(alarm, {'F', 'F'}).sensors[0].highOn, highOn) << text;
     }
 }
