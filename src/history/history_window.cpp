@@ -2,6 +2,7 @@
 #include "history_window.h"
 
 #include "logging/csv_log.h"
+#include "logging/log_run.h"
 #include "widgets/message_box.h"
 
 #include "history/plot.h"
@@ -269,10 +270,7 @@ void HistoryWindow::finished(const LogRows& rows, bool fresh) {
     QString message = reader.message();
     switch (reader.status()) {
     case LogReader::Status::NeedsStep: {
-        static const int steps[] = {1000, 5000, 6000, 10000, 15000, 30000, 60000};
-        const QStringList names = {tr("1 Second"),   tr("5 Seconds"),  tr("6 Seconds"),
-                                   tr("10 Seconds"), tr("15 Seconds"), tr("30 Seconds"),
-                                   tr("1 Minute")};
+        const QStringList names = LogRun::intervalLabels();
         const QString question =
             message + QLatin1Char('\n') + tr("How far apart were the rows written?");
         int step = 0;
@@ -284,7 +282,7 @@ void HistoryWindow::finished(const LogRows& rows, bool fresh) {
             const QString chosen =
                 QInputDialog::getItem(this, windowTitle(), question, names, 0, false, &ok);
             if (ok)
-                step = steps[names.indexOf(chosen)];
+                step = LogRun::intervalMs(names.indexOf(chosen));
         }
         asking_ = false;
         if (step > 0) {

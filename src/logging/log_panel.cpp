@@ -24,7 +24,7 @@ LogPanel::LogPanel(QWidget* client, ShownValues shownValues)
     Option2->setChecked(true);
     Label3 = label(client, "Label3", tr("Logging Interval"), {48, 168, 113, 17});
     cboTimer = place<QComboBox>(client, "cboTimer", {48, 192, 113, 22});
-    showPlaceholderAsText(cboTimer, tr("1 Second"));
+    showPlaceholderAsText(cboTimer, LogRun::intervalLabels().first());
     Line4 = line(client, "Line4", {24, 232, 153, 2}, QFrame::HLine);
 
     TimerCount = run_->timer();
@@ -60,9 +60,7 @@ void LogPanel::setLogPath(const QString& path) {
 void LogPanel::fillChooser() {
     const QSignalBlocker blocker(cboTimer);
     cboTimer->clear();
-    for (const QString& entry : {tr("1 Second"), tr("5 Seconds"), tr("6 Seconds"), tr("10 Seconds"),
-                                 tr("15 Seconds"), tr("30 Seconds"), tr("1 Minute")})
-        cboTimer->addItem(entry);
+    cboTimer->addItems(LogRun::intervalLabels());
     cboTimer->setCurrentIndex(-1);
 }
 

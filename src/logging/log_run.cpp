@@ -7,17 +7,20 @@
 #include <QTimer>
 
 namespace {
-// The interval of each chooser entry, in milliseconds.
-const int intervals[LogRun::choices] = {1000, 5000, 6000, 10000, 15000, 30000, 60000};
-
 QString shown(const QString& path) {
     return path.isEmpty() ? LogRun::tr("standard output") : QDir::toNativeSeparators(path);
 }
 } // namespace
 
 int LogRun::intervalMs(int chooserPosition) {
-    return chooserPosition >= 0 && chooserPosition < choices ? intervals[chooserPosition]
-                                                             : intervals[0];
+    return intervals[chooserPosition >= 0 && chooserPosition < choices ? chooserPosition : 0].ms;
+}
+
+QStringList LogRun::intervalLabels() {
+    QStringList labels;
+    for (const Interval& interval : intervals)
+        labels << tr(interval.label);
+    return labels;
 }
 
 LogRun::LogRun(ShownValues shownValues, QObject* parent)
@@ -26,7 +29,7 @@ LogRun::LogRun(ShownValues shownValues, QObject* parent)
     // instead of letting each row slip a little later than the one before.
     timer_ = new QTimer(this);
     timer_->setTimerType(Qt::PreciseTimer);
-    timer_->setInterval(intervals[0]);
+    timer_->setInterval(intervals[0].ms);
     connect(timer_, &QTimer::timeout, this, &LogRun::writeRow);
 }
 

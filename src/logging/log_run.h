@@ -5,9 +5,11 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <memory>
 
 class QLockFile;
@@ -27,11 +29,27 @@ class LogRun : public QObject {
     using ShownValues = std::function<std::array<int16_t, 2>()>;
     using Clock = std::function<QDateTime()>;
 
-    // The interval chooser's entries: "1 Second" … "1 Minute".
-    static constexpr int choices = 7;
+    // The interval chooser's entries, "1 Second" … "1 Minute": how far apart the rows are
+    // written, and the entry's text before translation. The history offers the same steps.
+    struct Interval {
+        int ms;
+        const char* label;
+    };
+    static constexpr Interval intervals[] = {
+        {1000, QT_TRANSLATE_NOOP("LogRun", "1 Second")},
+        {5000, QT_TRANSLATE_NOOP("LogRun", "5 Seconds")},
+        {6000, QT_TRANSLATE_NOOP("LogRun", "6 Seconds")},
+        {10000, QT_TRANSLATE_NOOP("LogRun", "10 Seconds")},
+        {15000, QT_TRANSLATE_NOOP("LogRun", "15 Seconds")},
+        {30000, QT_TRANSLATE_NOOP("LogRun", "30 Seconds")},
+        {60000, QT_TRANSLATE_NOOP("LogRun", "1 Minute")},
+    };
+    static constexpr int choices = int(std::size(intervals));
     // The interval of a chooser position in milliseconds; a position outside
     // the list (-1: nothing chosen) means the first entry's second.
     static int intervalMs(int chooserPosition);
+    // The chooser's entries as shown.
+    static QStringList intervalLabels();
 
     // shownValues gives what a row records at the moment it is written.
     explicit LogRun(ShownValues shownValues, QObject* parent = nullptr);

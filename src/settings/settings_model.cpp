@@ -2,6 +2,7 @@
 
 #include "settings_model.h"
 
+#include "logging/log_run.h"
 #include "settings/settings_keys.h"
 
 #include <optional>
@@ -54,7 +55,7 @@ SettingsModel::SettingsModel() {
             SettingsKeys::readBool(SettingsKeys::defaultText(Key::Fahrenheit)).value();
         sensor.celsius = SettingsKeys::readBool(SettingsKeys::defaultText(Key::Celsius)).value();
     }
-    interval_ = position(SettingsKeys::defaultText(Key::Interval), 6).value();
+    interval_ = position(SettingsKeys::defaultText(Key::Interval), LogRun::choices - 1).value();
 }
 
 ChannelInput SettingsModel::channelInput(int s) const {
@@ -158,8 +159,9 @@ void SettingsModel::load(const StoredSettings& stored) {
         }
     }
 
-    if (const auto p = position(
-            stored.value(SettingsKeys::name(Key::Interval), QString::number(interval_)), 6))
+    if (const auto p =
+            position(stored.value(SettingsKeys::name(Key::Interval), QString::number(interval_)),
+                     LogRun::choices - 1))
         interval_ = *p;
 }
 

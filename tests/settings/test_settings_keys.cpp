@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #include "alarms/alarm_settings.h"
+#include "logging/log_run.h"
 #include "settings/settings_keys.h"
 #include "settings/settings_model.h"
 
@@ -47,4 +48,15 @@ TEST(SettingsKeys, OptionsReadAlike) {
             cl_Kelvano::Values{{"Alarm1HighOn", text}, {"Alarm1High", "25"}});
         EXPECT_EQ(readAlarmSettings(alarm, {'F', 'F'}).sensors[0].highOn, highOn) << text;
     }
+}
+
+// The log interval chooser's entries and how far apart each writes the rows; a stored position
+// outside them is the first.
+TEST(SettingsKeys, LogIntervals) {
+    EXPECT_EQ(LogRun::intervalLabels().join(u',').toStdString(),
+              "1 Second,5 Seconds,6 Seconds,10 Seconds,15 Seconds,30 Seconds,1 Minute");
+    const std::pair<int, int> cases[] = {{-1, 1000}, {0, 1000},  {1, 5000},  {2, 6000}, {3, 10000},
+                                         {4, 15000}, {5, 30000}, {6, 60000}, {7, 1000}};
+    for (const auto& [position, ms] : cases)
+        EXPECT_EQ(LogRun::intervalMs(position), ms) << position;
 }
