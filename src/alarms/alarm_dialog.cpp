@@ -149,7 +149,7 @@ void AlarmDialog::fill() {
 
 void AlarmDialog::showUnits() {
     for (int s = 1; s <= 2; ++s) {
-        const QString sign = QString(QChar(0x00B0)) + QChar::fromLatin1(units_[s - 1]);
+        const QString sign = unitSign(units_[s - 1]);
         for (const Row* row :
              {&sensors[s - 1].high, &sensors[s - 1].low, &sensors[s - 1].hysteresis})
             row->unit->setText(sign);
@@ -158,8 +158,8 @@ void AlarmDialog::showUnits() {
 
 void AlarmDialog::followUnits() {
     for (int s = 1; s <= 2; ++s) {
-        const UnitCode from = units_[s - 1];
-        const UnitCode to = monitor_->unit(s);
+        const TemperatureUnit from = units_[s - 1];
+        const TemperatureUnit to = monitor_->unit(s);
         if (from == to)
             continue;
         Sensor& sensor = sensors[s - 1];

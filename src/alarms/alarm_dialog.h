@@ -59,5 +59,7 @@ class AlarmDialog : public QDialog {
     void showUnits();
 
     AlarmMonitor* monitor_;
-    std::array<UnitCode, 2> units_ = {'F', 'F'}; // of the temperatures in the fields
+    std::array<TemperatureUnit, 2> units_ = {
+        TemperatureUnit::Fahrenheit,
+        TemperatureUnit::Fahrenheit}; // of the temperatures in the fields
 };

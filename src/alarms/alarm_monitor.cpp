@@ -11,16 +11,8 @@
 #include <memory>
 
 namespace {
-std::optional<UnitCode> unitOf(const QString& code) {
-    if (code == QLatin1String("C"))
-        return 'C';
-    if (code == QLatin1String("F"))
-        return 'F';
-    return std::nullopt;
-}
-
-QString degrees(double value, UnitCode unit) {
-    return numberText(value) + QChar(0x00B0) + QChar::fromLatin1(unit);
+QString degrees(double value, TemperatureUnit unit) {
+    return numberText(value) + unitSign(unit);
 }
 
 // The time a condition began: the time of day, with the date when that was
@@ -49,10 +41,9 @@ AlarmMonitor::AlarmMonitor(Mode mode, QObject* parent)
 }
 
 void AlarmMonitor::load(cl_Kelvano* store, const StoredSettings& values,
-                        const std::array<QString, 2>& unitCodes) {
+                        const std::array<TemperatureUnit, 2>& units) {
     store_ = store;
-    for (int s = 1; s <= 2; ++s)
-        storedUnits_[s - 1] = unitOf(unitCodes[s - 1]).value_or(rule_.unit(s));
+    storedUnits_ = units;
     inFile_ = alarmSettingsStored(values);
     QStringList refused;
     const AlarmSettings stored = readAlarmSettings(values, storedUnits_, &refused);
@@ -93,11 +84,7 @@ bool AlarmMonitor::apply(const AlarmSettings& settings) {
     return true;
 }
 
-void AlarmMonitor::unitsStored(const std::array<QString, 2>& unitCodes, bool written) {
-    std::array<UnitCode, 2> units = storedUnits_;
-    auto code = unitCodes.begin();
-    for (UnitCode& unit : units)
-        unit = unitOf(*code++).value_or(unit);
+void AlarmMonitor::unitsStored(const std::array<TemperatureUnit, 2>& units, bool written) {
     const bool changed = units != storedUnits_;
     storedUnits_ = units;
     // Only a file that holds alarm settings gets them again.
@@ -105,12 +92,11 @@ void AlarmMonitor::unitsStored(const std::array<QString, 2>& unitCodes, bool wri
         store(rule_, command_);
 }
 
-void AlarmMonitor::feed(const SamplingCycle& cycle, const std::array<QString, 2>& unitCodes) {
+void AlarmMonitor::feed(const SamplingCycle& cycle, const std::array<TemperatureUnit, 2>& units) {
     cycle_ = &cycle;
     for (int s = 1; s <= 2; ++s) {
-        const std::optional<UnitCode> unit = unitOf(unitCodes[s - 1]);
-        if (unit && *unit != rule_.unit(s)) {
-            rule_.setUnit(s, *unit);
+        if (units[s - 1] != rule_.unit(s)) {
+            rule_.setUnit(s, units[s - 1]);
             Q_EMIT unitChanged(s);
         }
     }
@@ -181,7 +167,7 @@ void AlarmMonitor::tell(const AlarmEvent& event, const QString& command) {
     runner_.run(command, {{QStringLiteral("KELVANO_SENSOR"), QString::number(event.sensor)},
                           {QStringLiteral("KELVANO_EVENT"), eventName(event.kind)},
                           {QStringLiteral("KELVANO_VALUE"), number(event.value)},
-                          {QStringLiteral("KELVANO_UNIT"), QString(QChar::fromLatin1(event.unit))},
+                          {QStringLiteral("KELVANO_UNIT"), unitCode(event.unit)},
                           {QStringLiteral("KELVANO_LIMIT"), number(event.limit)}});
     Q_EMIT alarmEvent(event);
 }
@@ -264,7 +250,7 @@ QString AlarmMonitor::body(const AlarmEvent& event, const QString& name) {
 QString AlarmMonitor::alarmText(int sensor) const {
     QStringList parts;
     const AlarmLimits& l = rule_.limits(sensor);
-    const UnitCode unit = rule_.unit(sensor);
+    const TemperatureUnit unit = rule_.unit(sensor);
     const qint64 now = clock_().wallMs;
     const auto started = [&](AlarmCondition c) { return since(rule_.startedMs(sensor, c), now); };
     if (rule_.inAlarm(sensor, AlarmCondition::High))

@@ -41,24 +41,24 @@ class AlarmMonitor : public QObject {
     CommandRunner& runner() { return runner_; }
 
     // Takes the alarm settings from stored, read from store, where apply()
-    // stores them; the limits are in unitCodes, the sensors' units once the
-    // stored settings are loaded ("C" or "F").
+    // stores them; the limits are in units, the sensors' units once the
+    // stored settings are loaded.
     void load(cl_Kelvano* store, const StoredSettings& stored,
-              const std::array<QString, 2>& unitCodes);
+              const std::array<TemperatureUnit, 2>& units);
     // The settings in force, the limits in each sensor's unit now.
     AlarmSettings settings() const;
-    UnitCode unit(int sensor) const { return rule_.unit(sensor); }
+    TemperatureUnit unit(int sensor) const { return rule_.unit(sensor); }
     // Stores settings (limits in the sensors' units now) in one write and,
     // when that worked, puts them in force.
     bool apply(const AlarmSettings& settings);
     // The sensors' units were stored (true) or read back (false) with the
     // other settings. The stored limits follow the stored units: after a
     // store they are written again in the new units.
-    void unitsStored(const std::array<QString, 2>& unitCodes, bool written);
+    void unitsStored(const std::array<TemperatureUnit, 2>& units, bool written);
 
     // One sampling tick: each sensor's displayed temperature in its unit; a
     // failed read gives none.
-    void feed(const SamplingCycle& cycle, const std::array<QString, 2>& unitCodes);
+    void feed(const SamplingCycle& cycle, const std::array<TemperatureUnit, 2>& units);
     // A test event through the notification and command (not the settings').
     void test(const QString& command);
 
@@ -94,7 +94,8 @@ class AlarmMonitor : public QObject {
     DesktopNotifier notifier_;
     CommandRunner runner_;
     cl_Kelvano* store_ = nullptr;
-    std::array<UnitCode, 2> storedUnits_ = {'F', 'F'};
+    std::array<TemperatureUnit, 2> storedUnits_ = {TemperatureUnit::Fahrenheit,
+                                                   TemperatureUnit::Fahrenheit};
     bool inFile_ = false;                  // the settings file holds alarm settings
     const SamplingCycle* cycle_ = nullptr; // the last one fed
 };

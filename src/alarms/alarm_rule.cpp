@@ -5,13 +5,6 @@
 #include <cmath>
 
 namespace {
-double toCelsius(double value, UnitCode unit) {
-    return unit == 'F' ? (value - 32.0) * 5.0 / 9.0 : value;
-}
-double fromCelsius(double celsius, UnitCode unit) {
-    return unit == 'F' ? celsius * 9.0 / 5.0 + 32.0 : celsius;
-}
-
 int index(AlarmCondition c) {
     return int(c);
 }
@@ -29,15 +22,7 @@ double rounded(double value) {
     return r == 0.0 ? 0.0 : r; // never "-0"
 }
 
-double convertTemperature(double value, UnitCode from, UnitCode to) {
-    return from == to ? value : rounded(fromCelsius(toCelsius(value, from), to));
-}
-
-double convertDifference(double value, UnitCode from, UnitCode to) {
-    return from == to ? value : rounded(value * (to == 'F' ? 9.0 / 5.0 : 5.0 / 9.0));
-}
-
-void AlarmRule::setLimits(int sensor, const AlarmLimits& limits, UnitCode unit) {
+void AlarmRule::setLimits(int sensor, const AlarmLimits& limits, TemperatureUnit unit) {
     Sensor& s = sensors_[sensor - 1];
     // A number given as it is now keeps the unit it was typed in.
     const bool set[] = {limits.highSet(), limits.lowSet(), limits.hysteresisSet()};
@@ -53,13 +38,16 @@ void AlarmRule::setLimits(int sensor, const AlarmLimits& limits, UnitCode unit) 
     s.unit = unit;
 }
 
-AlarmLimits AlarmRule::limitsIn(int sensor, UnitCode unit) const {
+AlarmLimits AlarmRule::limitsIn(int sensor, TemperatureUnit unit) const {
     const Sensor& s = sensors_[sensor - 1];
     AlarmLimits out = s.limits;
     if (unit == s.unit)
         return out;
-    const auto in = [unit](const Typed& typed, double (*convert)(double, UnitCode, UnitCode)) {
-        return typed.unit ? convert(typed.value, *typed.unit, unit) : typed.value;
+    // Converted as numberText() shows it.
+    const auto in = [unit](const Typed& typed,
+                           double (*convert)(double, TemperatureUnit, TemperatureUnit)) {
+        return typed.unit && *typed.unit != unit ? rounded(convert(typed.value, *typed.unit, unit))
+                                                 : typed.value;
     };
     out.high = in(s.typed[0], convertTemperature);
     out.low = in(s.typed[1], convertTemperature);
@@ -67,7 +55,7 @@ AlarmLimits AlarmRule::limitsIn(int sensor, UnitCode unit) const {
     return out;
 }
 
-void AlarmRule::setUnit(int sensor, UnitCode unit) {
+void AlarmRule::setUnit(int sensor, TemperatureUnit unit) {
     Sensor& s = sensors_[sensor - 1];
     if (s.unit == unit)
         return;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "sensor/conversion.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <array>
@@ -25,19 +27,11 @@ struct AlarmLimits {
     bool hysteresisSet() const { return highSet() || lowSet() || hysteresis != 1.0; }
 };
 
-// A sensor's unit code, 'C' or 'F'.
-using UnitCode = char;
-
 // A number as the dialog, the settings file and the messages write it: C
 // locale, at most two decimals.
 QString numberText(double value);
 // The number that numberText() shows.
 double rounded(double value);
-
-// A temperature, or a difference of temperatures, from one unit to another,
-// rounded as numberText() shows it.
-double convertTemperature(double value, UnitCode from, UnitCode to);
-double convertDifference(double value, UnitCode from, UnitCode to);
 
 // What one tick gave for a sensor.
 struct AlarmSample {
@@ -62,7 +56,7 @@ struct AlarmEvent {
     AlarmCondition condition = AlarmCondition::High; // for Normal: which alarm ended
     std::optional<double> value;                     // the reading; none while unplugged
     std::optional<double> limit; // none for Unplugged and Test, and for an alarm switched off
-    UnitCode unit = 'F';
+    TemperatureUnit unit = TemperatureUnit::Fahrenheit;
     bool switchedOff = false; // for Normal: the alarm ended because its limit was switched off
     qint64 startedMs = 0;     // wall clock: when the condition began
     qint64 atMs = 0;          // wall clock: now
@@ -78,16 +72,16 @@ class AlarmRule {
   public:
     const AlarmLimits& limits(int sensor) const { return sensors_[sensor - 1].limits; }
     // The limits in another unit, each converted from the unit it was typed in.
-    AlarmLimits limitsIn(int sensor, UnitCode unit) const;
-    UnitCode unit(int sensor) const { return sensors_[sensor - 1].unit; }
+    AlarmLimits limitsIn(int sensor, TemperatureUnit unit) const;
+    TemperatureUnit unit(int sensor) const { return sensors_[sensor - 1].unit; }
 
     // New limits, in the given unit. The conditions go on: the next reading
     // is judged by the new limits, and an alarm that ends then has its event.
-    void setLimits(int sensor, const AlarmLimits& limits, UnitCode unit);
+    void setLimits(int sensor, const AlarmLimits& limits, TemperatureUnit unit);
     // The sensor's unit changed: the limits are converted and the conditions
     // go on. Each limit is converted from the unit it was typed in, so
     // changing back gives the typed number again.
-    void setUnit(int sensor, UnitCode unit);
+    void setUnit(int sensor, TemperatureUnit unit);
 
     // One tick of both sensors; the events it caused, sensor 1's first.
     const std::vector<AlarmEvent>& feed(const AlarmInstant& now,
@@ -110,11 +104,11 @@ class AlarmRule {
     // set (an empty limit, the default hysteresis), the same in every unit.
     struct Typed {
         double value = 0.0;
-        std::optional<UnitCode> unit;
+        std::optional<TemperatureUnit> unit;
     };
     struct Sensor {
         AlarmLimits limits; // in unit
-        UnitCode unit = 'F';
+        TemperatureUnit unit = TemperatureUnit::Fahrenheit;
         std::array<Typed, 3> typed = {{{0.0, {}}, {0.0, {}}, {1.0, {}}}}; // high, low, hysteresis
         std::array<State, 3> states;                                      // by AlarmCondition
     };

@@ -22,18 +22,18 @@ constexpr double highestCelsius = 300.0;
 // within bounds in either unit.
 constexpr double largestHysteresisCelsius = 100.0;
 
-QString rangeError(double lowest, double highest, UnitCode unit) {
-    return tr("Must be from %1 to %2 °%3")
-        .arg(numberText(lowest), numberText(highest), QChar::fromLatin1(unit));
+QString rangeError(double lowest, double highest, TemperatureUnit unit) {
+    return tr("Must be from %1 to %2 %3")
+        .arg(numberText(lowest), numberText(highest), unitSign(unit));
 }
 
 // A limit typed in unit; value is set only when there is no error.
-QString limitError(const QString& text, UnitCode unit, double& value) {
+QString limitError(const QString& text, TemperatureUnit unit, double& value) {
     const std::optional<double> parsed = parseNumber(text);
     if (!parsed)
         return tr("Not a number");
-    const double lowest = convertTemperature(lowestCelsius, 'C', unit);
-    const double highest = convertTemperature(highestCelsius, 'C', unit);
+    const double lowest = fromCelsius(lowestCelsius, unit);
+    const double highest = fromCelsius(highestCelsius, unit);
     const double v = rounded(*parsed);
     if (v < lowest || v > highest)
         return rangeError(lowest, highest, unit);
@@ -43,7 +43,8 @@ QString limitError(const QString& text, UnitCode unit, double& value) {
 
 } // namespace
 
-AlarmLimitErrors checkLimits(const AlarmLimitTexts& texts, UnitCode unit, AlarmLimits& limits) {
+AlarmLimitErrors checkLimits(const AlarmLimitTexts& texts, TemperatureUnit unit,
+                             AlarmLimits& limits) {
     AlarmLimitErrors errors;
     limits.highOn = texts.highOn;
     limits.lowOn = texts.lowOn;
@@ -60,7 +61,8 @@ AlarmLimitErrors checkLimits(const AlarmLimitTexts& texts, UnitCode unit, AlarmL
 
     if (const std::optional<double> parsed = parseNumber(texts.hysteresis)) {
         const double h = rounded(*parsed);
-        const double largest = convertDifference(largestHysteresisCelsius, 'C', unit);
+        const double largest =
+            convertDifference(largestHysteresisCelsius, TemperatureUnit::Celsius, unit);
         limits.hysteresis = h;
         if (h < 0 || h > largest)
             errors.hysteresis = rangeError(0, largest, unit);
@@ -98,8 +100,8 @@ AlarmLimitTexts textsOf(const AlarmLimits& limits) {
             QString::number(limits.holdSeconds)};
 }
 
-AlarmSettings readAlarmSettings(const StoredSettings& stored, const std::array<UnitCode, 2>& units,
-                                QStringList* refused) {
+AlarmSettings readAlarmSettings(const StoredSettings& stored,
+                                const std::array<TemperatureUnit, 2>& units, QStringList* refused) {
     AlarmSettings settings;
     const auto value = [&](Key key, int s) {
         return stored.value(SettingsKeys::name(key, s), SettingsKeys::defaultText(key, s));

@@ -36,7 +36,8 @@ struct AlarmLimitErrors {
 
 // Checks the texts of one sensor in its unit and, where they parse, sets the
 // values of limits (a limit that is off is not checked).
-AlarmLimitErrors checkLimits(const AlarmLimitTexts& texts, UnitCode unit, AlarmLimits& limits);
+AlarmLimitErrors checkLimits(const AlarmLimitTexts& texts, TemperatureUnit unit,
+                             AlarmLimits& limits);
 AlarmLimitTexts textsOf(const AlarmLimits& limits);
 
 // The longest command, in characters.
@@ -47,7 +48,8 @@ QString commandError(const QString& command);
 // The stored alarm settings, the limits taken in the given units. A sensor
 // with a stored value that the dialog would refuse has no limit on, and a
 // command it would refuse is none; each refused key adds a line to refused.
-AlarmSettings readAlarmSettings(const StoredSettings& stored, const std::array<UnitCode, 2>& units,
+AlarmSettings readAlarmSettings(const StoredSettings& stored,
+                                const std::array<TemperatureUnit, 2>& units,
                                 QStringList* refused = nullptr);
 // True when any alarm key is stored.
 bool alarmSettingsStored(const StoredSettings& stored);

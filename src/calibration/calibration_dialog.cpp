@@ -166,7 +166,7 @@ void CalibrationDialog::setUnit(TemperatureUnit unit) {
         const auto value = parseNumber(row.temperature->text());
         if (!value)
             continue;
-        const double converted = fromCelsius(toCelsius(*value, unit_), unit);
+        const double converted = convertTemperature(*value, unit_, unit);
         row.temperature->setText(QLocale::c().toString(converted, 'g', 6));
     }
     unit_ = unit;

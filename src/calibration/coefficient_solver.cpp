@@ -105,18 +105,6 @@ QString coefficientText(double value) {
     return QLocale::c().toString(value, 'e', 9);
 }
 
-double fromCelsius(double celsius, TemperatureUnit unit) {
-    return unit == TemperatureUnit::Fahrenheit ? celsius * 9.0 / 5.0 + 32.0 : celsius;
-}
-
-double toCelsius(double value, TemperatureUnit unit) {
-    return unit == TemperatureUnit::Fahrenheit ? (value - 32.0) * 5.0 / 9.0 : value;
-}
-
-QString unitSign(TemperatureUnit unit) {
-    return unit == TemperatureUnit::Fahrenheit ? QStringLiteral("°F") : QStringLiteral("°C");
-}
-
 CalibrationResult solveSteinhartHart(const std::vector<ReferencePoint>& points,
                                      TemperatureUnit unit) {
     CalibrationResult result;

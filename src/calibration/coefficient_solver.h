@@ -14,8 +14,6 @@
 // kelvin, so the solver does the same: coefficients it finds, typed into a
 // sensor's fields, give back the reference temperatures.
 
-enum class TemperatureUnit { Celsius, Fahrenheit };
-
 // One reference reading: what the reference thermometer showed, in the unit
 // the points are given in, and the sensor's raw value (an average may carry a
 // fraction).
@@ -43,13 +41,6 @@ CalibrationResult solveSteinhartHart(const std::vector<ReferencePoint>& points,
 // Ten significant digits in exponent form, in the C locale:
 // "1.194033000e-03". The conversion parses it back to within 5e-10 relative.
 QString coefficientText(double value);
-
-// A temperature in °C given in unit, and one in unit given in °C.
-double fromCelsius(double celsius, TemperatureUnit unit);
-double toCelsius(double value, TemperatureUnit unit);
-
-// "°C" or "°F".
-QString unitSign(TemperatureUnit unit);
 
 // The temperature, in unit, that coefficient texts give for a raw value of 1
 // or more, as the conversion works it out but before its rounding to whole

@@ -23,6 +23,38 @@ Coefficients initialCoefficients(int sensor) {
             defaultText(coefficients[2], sensor)};
 }
 
+double fromCelsius(double celsius, TemperatureUnit unit) {
+    return unit == TemperatureUnit::Fahrenheit ? celsius * 9.0 / 5.0 + 32.0 : celsius;
+}
+
+double toCelsius(double value, TemperatureUnit unit) {
+    return unit == TemperatureUnit::Fahrenheit ? (value - 32.0) * 5.0 / 9.0 : value;
+}
+
+double convertTemperature(double value, TemperatureUnit from, TemperatureUnit to) {
+    return from == to ? value : fromCelsius(toCelsius(value, from), to);
+}
+
+double convertDifference(double value, TemperatureUnit from, TemperatureUnit to) {
+    return from == to ? value : value * (to == TemperatureUnit::Fahrenheit ? 9.0 / 5.0 : 5.0 / 9.0);
+}
+
+QString unitSign(TemperatureUnit unit) {
+    return degreeSign + unitCode(unit);
+}
+
+QString unitCode(TemperatureUnit unit) {
+    return unit == TemperatureUnit::Fahrenheit ? QStringLiteral("F") : QStringLiteral("C");
+}
+
+std::optional<TemperatureUnit> unitFromCode(const QString& code) {
+    if (code == QLatin1String("C"))
+        return TemperatureUnit::Celsius;
+    if (code == QLatin1String("F"))
+        return TemperatureUnit::Fahrenheit;
+    return std::nullopt;
+}
+
 bool isValidProfileCode(const QString& code) {
     return code == QLatin1String("100") || code == QLatin1String("50") ||
            code == QLatin1String("10");
@@ -126,21 +158,17 @@ std::optional<int16_t> applyOffset(ChannelReadout& readout, const QString& offse
     return int16_t(adjusted);
 }
 
-bool applyUnit(ChannelReadout& readout, int16_t adjusted, const QString& unitCode) {
-    if (unitCode == QLatin1String("F")) {
+bool applyUnit(ChannelReadout& readout, int16_t adjusted, TemperatureUnit unit) {
+    if (unit == TemperatureUnit::Fahrenheit) {
         const int32_t timesNine = int32_t(adjusted) * 9;
         if (!fits<int16_t>(timesNine))
             return false; // the readout cannot hold it
         readout.shown = int16_t(roundHalfEven(double(timesNine) / 5.0 + 32.0));
-        readout.text = QString::number(readout.shown) + degreeSign + QLatin1Char('F');
-        return true;
-    }
-    if (unitCode == QLatin1String("C")) {
+    } else {
         readout.shown = adjusted;
-        readout.text = QString::number(readout.shown) + degreeSign + QLatin1Char('C');
-        return true;
     }
-    return false;
+    readout.text = QString::number(readout.shown) + unitSign(unit);
+    return true;
 }
 
 QString graphValueText(double value) {

@@ -6,12 +6,29 @@
 #include <cstdint>
 #include <optional>
 
-// Per sensor, the three codes that the setup panel sets and every tick reads.
+// A sensor's temperature unit.
+enum class TemperatureUnit { Celsius, Fahrenheit };
+
+// A temperature in °C given in unit, and one in unit given in °C.
+double fromCelsius(double celsius, TemperatureUnit unit);
+double toCelsius(double value, TemperatureUnit unit);
+// A temperature, and a difference of temperatures, from one unit to another; the value itself
+// when the units are the same.
+double convertTemperature(double value, TemperatureUnit from, TemperatureUnit to);
+double convertDifference(double value, TemperatureUnit from, TemperatureUnit to);
+// "°C" or "°F".
+QString unitSign(TemperatureUnit unit);
+// "C" or "F": the unit's letter in the readout and the alarm command's KELVANO_UNIT.
+QString unitCode(TemperatureUnit unit);
+// The unit of "C" or "F"; nothing for any other text.
+std::optional<TemperatureUnit> unitFromCode(const QString& code);
+
+// Per sensor, the codes that the setup panel sets and every tick reads.
 // Only the exact texts listed are valid; anything else means "none".
 struct ChannelSettings {
     QString profile = QStringLiteral("100"); // "100", "50" or "10": a profile is active
     QString offset = QStringLiteral("0");    // "3" .. "-3": whole degrees Celsius
-    QString unit = QStringLiteral("F");      // "C" or "F"
+    TemperatureUnit unit = TemperatureUnit::Fahrenheit;
 };
 
 // The Steinhart-Hart coefficients of the active profile, as typed.
@@ -75,10 +92,9 @@ void convert(ChannelReadout& readout, uint32_t raw,
 // not fit the 16-bit readout.
 std::optional<int16_t> applyOffset(ChannelReadout& readout, const QString& offsetCode);
 
-// Applies the unit code to the adjusted value: sets shown and text. A code
-// that is neither "C" nor "F", or a value too large to show, changes nothing.
-// Returns true when shown and text were set.
-bool applyUnit(ChannelReadout& readout, int16_t adjusted, const QString& unitCode);
+// Applies the unit to the adjusted value: sets shown and text. A value too
+// large to show changes nothing. Returns true when shown and text were set.
+bool applyUnit(ChannelReadout& readout, int16_t adjusted, TemperatureUnit unit);
 
 // The decimal text of a graph value: up to 15 significant digits, no trailing
 // zeros, no decimal point for whole values.

@@ -103,17 +103,17 @@ void SettingsModel::chooseOffset(int s, int position) {
         at(s).codes.offset = QLatin1String(offsetCodes[position]);
 }
 
-void SettingsModel::setUnitOption(int s, Unit unit, bool checked) {
+void SettingsModel::setUnitOption(int s, TemperatureUnit unit, bool checked) {
     Sensor& sensor = at(s);
-    bool& option = unit == Unit::Celsius ? sensor.celsius : sensor.fahrenheit;
-    bool& other = unit == Unit::Celsius ? sensor.fahrenheit : sensor.celsius;
+    bool& option = unit == TemperatureUnit::Celsius ? sensor.celsius : sensor.fahrenheit;
+    bool& other = unit == TemperatureUnit::Celsius ? sensor.fahrenheit : sensor.celsius;
     if (!checked || option) {
         option = checked;
         return;
     }
     option = true;
     other = false;
-    sensor.codes.unit = unit == Unit::Celsius ? QStringLiteral("C") : QStringLiteral("F");
+    sensor.codes.unit = unit;
 }
 
 void SettingsModel::load(const cl_Kelvano& store) {
@@ -148,11 +148,12 @@ void SettingsModel::load(const StoredSettings& stored) {
     }
 
     for (int s = 1; s <= 2; ++s) {
-        const std::pair<QString, Unit> options[] = {
-            {SettingsKeys::name(Key::Fahrenheit, s), Unit::Fahrenheit},
-            {SettingsKeys::name(Key::Celsius, s), Unit::Celsius}};
+        const std::pair<QString, TemperatureUnit> options[] = {
+            {SettingsKeys::name(Key::Fahrenheit, s), TemperatureUnit::Fahrenheit},
+            {SettingsKeys::name(Key::Celsius, s), TemperatureUnit::Celsius}};
         for (const auto& [key, unit] : options) {
-            const bool checked = unit == Unit::Celsius ? sensor(s).celsius : sensor(s).fahrenheit;
+            const bool checked =
+                unit == TemperatureUnit::Celsius ? sensor(s).celsius : sensor(s).fahrenheit;
             if (const auto on =
                     SettingsKeys::readBool(stored.value(key, SettingsKeys::boolText(checked))))
                 setUnitOption(s, unit, *on);

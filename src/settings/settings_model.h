@@ -32,8 +32,6 @@ class StoredSettings {
 // record what a control now shows.
 class SettingsModel {
   public:
-    enum class Unit { Celsius, Fahrenheit };
-
     struct Sensor {
         int profilePosition = -1;
         QString profileText;            // the profile chooser's text: the name the readout shows
@@ -75,7 +73,7 @@ class SettingsModel {
     void chooseOffset(int s, int position);
     // Selecting an option clears the sensor's other one and, when it was not selected yet, sets
     // the unit code; clearing an option only clears it.
-    void setUnitOption(int s, Unit unit, bool checked);
+    void setUnitOption(int s, TemperatureUnit unit, bool checked);
 
     void setProfilePosition(int s, int position) { at(s).profilePosition = position; }
     void setProfileText(int s, const QString& text) { at(s).profileText = text; }

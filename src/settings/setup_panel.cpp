@@ -111,7 +111,8 @@ void SetupPanel::connectColumn(int s) {
             const Column& c = column(s);
             model_.setUnitOptions(s, c.opC->isChecked(), c.opF->isChecked());
             if (on)
-                model_.codes(s).unit = option == c.opC ? QStringLiteral("C") : QStringLiteral("F");
+                model_.codes(s).unit =
+                    option == c.opC ? TemperatureUnit::Celsius : TemperatureUnit::Fahrenheit;
         });
     }
     for (int i = 0; i < 3; ++i) {

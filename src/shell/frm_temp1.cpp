@@ -299,13 +299,6 @@ void frmTemp1::openHistory() {
     }
 }
 
-namespace {
-TemperatureUnit unitOf(const ChannelSettings& codes) {
-    return codes.unit == QLatin1String("C") ? TemperatureUnit::Celsius
-                                            : TemperatureUnit::Fahrenheit;
-}
-} // namespace
-
 void frmTemp1::openCalibration(int sensor) {
     QPointer<CalibrationDialog>& dialog = calibration_[sensor - 1];
     showOnce(dialog, [this, sensor] {
@@ -319,7 +312,7 @@ void frmTemp1::openCalibration(int sensor) {
                 });
         return made;
     });
-    dialog->setUnit(unitOf(setup_->column(sensor).codes));
+    dialog->setUnit(setup_->column(sensor).codes.unit);
 }
 
 CalibrationDialog* frmTemp1::calibration(int sensor) const {
@@ -335,7 +328,7 @@ void frmTemp1::feedCalibration() {
         CalibrationDialog* dialog = calibration_[s - 1];
         if (!dialog)
             continue;
-        dialog->setUnit(unitOf(setup_->column(s).codes));
+        dialog->setUnit(setup_->column(s).codes.unit);
         dialog->sample(read ? std::optional<uint32_t>(cycle.readout(s).raw) : std::nullopt);
     }
 }

@@ -36,6 +36,6 @@ void Station::tick() {
     Q_EMIT ticked();
 }
 
-std::array<QString, 2> Station::units() const {
+std::array<TemperatureUnit, 2> Station::units() const {
     return {settings_.sensor(1).codes.unit, settings_.sensor(2).codes.unit};
 }

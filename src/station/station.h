@@ -40,8 +40,8 @@ class Station : public QObject {
     AlarmMonitor& alarms() { return alarms_; }
     const AlarmMonitor& alarms() const { return alarms_; }
     QTimer* timer() const { return timer_; }
-    // Each sensor's unit code now ("C" or "F").
-    std::array<QString, 2> units() const;
+    // Each sensor's unit now.
+    std::array<TemperatureUnit, 2> units() const;
 
   Q_SIGNALS:
     // After each tick: cycle() holds its results, the alarms have seen them.

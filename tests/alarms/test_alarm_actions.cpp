@@ -259,10 +259,11 @@ TEST(AlarmMonitor, CommandGetsTheEvent) {
     QStringList lines;
     monitor.setOutput([&](const QString& line) { lines << line; });
     monitor.runner().setOutput([](const QString&) {});
-    monitor.load(&store, StoredSettings(store), {QStringLiteral("F"), QStringLiteral("F")});
+    monitor.load(&store, StoredSettings(store),
+                 {TemperatureUnit::Fahrenheit, TemperatureUnit::Fahrenheit});
     for (second = 0; second < 5; ++second) {
         cycle.tick(source, inputs);
-        monitor.feed(cycle, {QStringLiteral("F"), QStringLiteral("F")});
+        monitor.feed(cycle, {TemperatureUnit::Fahrenheit, TemperatureUnit::Fahrenheit});
     }
     waitForCommands(monitor.runner());
     EXPECT_EQ(lines.value(0).toStdString(),
@@ -318,7 +319,7 @@ TEST(AlarmSettings, BadStoredValuesMeanOff) {
     app();
     // Sensor 1's stored keys ("Command" is AlarmCommand, "<n>" n characters), its unit, the
     // limits read (high, low, hysteresis, hold, command length) and the lines written at load.
-    const std::tuple<const char*, UnitCode, const char*, const char*> cases[] = {
+    const std::tuple<const char*, char, const char*, const char*> cases[] = {
         {"", 'F', "off off 1 0 0", ""},
         {"HighOn=True;High=25.555;LowOn=true;Low=1e-320;Hysteresis=2;Hold=5;Command=<4096>", 'F',
          "25.56 0 2 5 4096", ""},
@@ -353,7 +354,7 @@ TEST(AlarmSettings, BadStoredValuesMeanOff) {
         QStringList said;
         monitor.setOutput([&](const QString& line) { said << line; });
         monitor.load(&store, StoredSettings(store),
-                     {QString(QChar::fromLatin1(unit)), QStringLiteral("F")});
+                     {*unitFromCode(QString(QLatin1Char(unit))), TemperatureUnit::Fahrenheit});
         const AlarmSettings read = monitor.settings();
         const AlarmLimits& l = read.sensors[0];
         const QString got = QStringList{l.highOn ? numberText(l.high) : QStringLiteral("off"),

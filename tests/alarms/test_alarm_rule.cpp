@@ -25,7 +25,7 @@ QString text(const AlarmEvent& e) {
     if (e.value)
         t += QStringLiteral(" ") + numberText(*e.value);
     if (e.limit)
-        t += QStringLiteral("/") + numberText(*e.limit) + QChar::fromLatin1(e.unit);
+        t += QStringLiteral("/") + numberText(*e.limit) + unitCode(e.unit);
     return t + QStringLiteral(" @%1").arg((e.startedMs - base) / 1000);
 }
 
@@ -37,7 +37,7 @@ std::pair<QString, QString> run(AlarmRule& rule, const char* ticks) {
     qint64 second = 0;
     for (const QString& token : QString::fromLatin1(ticks).split(u' ')) {
         if (token == QLatin1String("C") || token == QLatin1String("F")) {
-            rule.setUnit(1, token[0].toLatin1());
+            rule.setUnit(1, *unitFromCode(token));
             continue;
         }
         if (token.startsWith(u'H') || token == QLatin1String("off")) {
@@ -70,7 +70,7 @@ TEST(AlarmRule, ReadingsToEvents) {
     struct Case {
         const char* name;
         AlarmLimits limits;
-        UnitCode unit;
+        char unit;
         const char* ticks;
         const char* events;
         const char* inAlarm;
@@ -114,7 +114,7 @@ TEST(AlarmRule, ReadingsToEvents) {
     };
     for (const Case& c : cases) {
         AlarmRule rule;
-        rule.setLimits(1, c.limits, c.unit);
+        rule.setLimits(1, c.limits, *unitFromCode(QString(QLatin1Char(c.unit))));
         const auto [events, alarmed] = run(rule, c.ticks);
         EXPECT_EQ(events.toStdString(), c.events) << c.name;
         EXPECT_EQ(alarmed.toStdString(), c.inAlarm) << c.name;

@@ -23,7 +23,6 @@ TEST(Conversion, ReadoutAndGraph) {
         {1, 0, "0", "C", {"0.001", "0", "0.001"}, "7°C", "1340.6"}, // ln 0 taken as 0
         {1, 1, "0", "C", {}, "564°C", "1047.2"},                    // 1 is connected
         {1, 5203, "+3", "C", {}, "10°C", ""},
-        {1, 5203, "0", "K", {}, "45°F", "50"},
         {1, 5203, "0", "C", {nullptr, "2.56377E-04", " 2.3e-7 "}, "10°C", "50"},
         {1, 5203, "0", "C", {"-0.001", "0", "0"}, "-1273°C", "-2259.4"},
         {1, 5203, "0", "C", {nullptr, ""}, "7°C", "44.6"},
@@ -47,12 +46,30 @@ TEST(Conversion, ReadoutAndGraph) {
         for (int tick = 0; tick < 2; ++tick) {
             convert(r, c.raw, k);
             if (const auto adjusted = applyOffset(r, QLatin1String(c.offset)))
-                applyUnit(r, *adjusted, QLatin1String(c.unit));
+                applyUnit(r, *adjusted, *unitFromCode(QLatin1String(c.unit)));
             EXPECT_EQ(r.text, QString::fromUtf8(c.text));
             EXPECT_EQ(r.graphValue ? graphValueText(*r.graphValue) : QString(),
                       QLatin1String(c.graph));
         }
     }
+}
+
+// The units' signs and conversions: temperatures through °C, differences by 9/5, none between
+// the same units; "C" and "F" are the only codes.
+TEST(Conversion, TemperatureUnits) {
+    using U = TemperatureUnit;
+    const std::tuple<U, U, double, double, double> cases[] = {
+        {U::Celsius, U::Fahrenheit, 100, 212, 180},
+        {U::Fahrenheit, U::Celsius, -40, -40, -200.0 / 9},
+        {U::Fahrenheit, U::Fahrenheit, 451, 451, 451},
+        {U::Celsius, U::Celsius, -3.5, -3.5, -3.5}};
+    for (const auto& [from, to, value, temperature, difference] : cases) {
+        EXPECT_NEAR(convertTemperature(value, from, to), temperature, 1e-12) << value;
+        EXPECT_NEAR(convertDifference(value, from, to), difference, 1e-12) << value;
+        EXPECT_EQ(unitFromCode(unitCode(from)), from);
+    }
+    EXPECT_EQ((unitSign(U::Celsius) + unitSign(U::Fahrenheit)).toStdString(), "°C°F");
+    EXPECT_EQ(unitFromCode("c"), std::nullopt);
 }
 
 TEST(Conversion, RoundsHalfToEven) {

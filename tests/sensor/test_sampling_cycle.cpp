@@ -16,7 +16,7 @@ struct Fixture {
             inputs[s - 1].coefficients = initialCoefficients(s);
             inputs[s - 1].profileText = QStringLiteral("Select Sensor %1").arg(s);
         }
-        inputs[1].codes.unit = QStringLiteral("C");
+        inputs[1].codes.unit = TemperatureUnit::Celsius;
     }
     const Displays& tick() {
         cycle.tick(source, inputs);
@@ -74,8 +74,8 @@ TEST(SamplingCycle, SettingsTakeEffectAtTheNextTick) {
     // No valid profile: no conversion nor title; the held value in the new unit, the graph in °F.
     f.inputs[0].codes.profile = QStringLiteral("99");
     f.inputs[0].profileText = QStringLiteral("Renamed");
-    f.inputs[0].codes.unit = QStringLiteral("C");
-    f.inputs[1].codes.unit = QStringLiteral("F");
+    f.inputs[0].codes.unit = TemperatureUnit::Celsius;
+    f.inputs[1].codes.unit = TemperatureUnit::Fahrenheit;
     const Displays& d = f.tick();
     EXPECT_EQ(d.status, QStringLiteral("port status: sensors connected"));
     EXPECT_EQ(d.title[0], QStringLiteral("Select Sensor 1"));

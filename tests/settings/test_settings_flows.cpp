@@ -49,7 +49,7 @@ QString describe(frmTemp1& w, int s) {
              c.coefText[1]->text(), c.coefText[2]->text())
         .arg(c.cboOffset->currentIndex())
         .arg(QString(c.opC->isChecked() ? "C" : "-") + (c.opF->isChecked() ? "F" : "-"))
-        .arg(c.codes.profile + u' ' + c.codes.offset + u' ' + c.codes.unit);
+        .arg(c.codes.profile + u' ' + c.codes.offset + u' ' + unitCode(c.codes.unit));
 }
 
 QString standardError(const std::function<void()>& run) {
@@ -76,7 +76,7 @@ QString describe(const SettingsModel& m, int s) {
              c.coefficients.a, c.coefficients.b, c.coefficients.c)
         .arg(c.offsetPosition)
         .arg(QString(c.celsius ? "C" : "-") + (c.fahrenheit ? "F" : "-"))
-        .arg(c.codes.profile + u' ' + c.codes.offset + u' ' + c.codes.unit);
+        .arg(c.codes.profile + u' ' + c.codes.offset + u' ' + unitCode(c.codes.unit));
 }
 
 void choose(QComboBox* chooser, int index) {

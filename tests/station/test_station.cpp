@@ -37,7 +37,8 @@ class TestStation : public QObject {
         Station station(replay("probe 1\n0 5203 31036\n"), AlarmMonitor::Mode::Headless);
         QVERIFY(!station.start());
         QVERIFY(!station.timer()->isActive());
-        QCOMPARE(station.units(), (std::array<QString, 2>{"F", "F"})); // nothing loaded
+        QCOMPARE(station.units(), (std::array{TemperatureUnit::Fahrenheit,
+                                              TemperatureUnit::Fahrenheit})); // nothing loaded
     }
 
     void ticksAnnounceInOrder() {
@@ -61,7 +62,8 @@ class TestStation : public QObject {
         QVERIFY(station.timer()->isActive());
         QCOMPARE(station.timer()->interval(), 1000);
         QCOMPARE(station.timer()->timerType(), Qt::PreciseTimer);
-        QCOMPARE(station.units(), (std::array<QString, 2>{"F", "C"}));
+        QCOMPARE(station.units(),
+                 (std::array{TemperatureUnit::Fahrenheit, TemperatureUnit::Celsius}));
         for (int i = 0; i < 4; ++i)
             station.tick();
         const QString tick = QStringLiteral("tick 50 10 alarm 1");
