@@ -5,7 +5,6 @@
 
 Station::Station(std::unique_ptr<GamePortSource> source, AlarmMonitor::Mode mode, QObject* parent)
     : QObject(parent), source_(std::move(source)), alarms_(mode, this), timer_(new QTimer(this)) {
-    timer_->setObjectName(QStringLiteral("Timer1"));
     timer_->setTimerType(Qt::PreciseTimer);
     timer_->setInterval(1000);
     connect(timer_, &QTimer::timeout, this, &Station::tick);
