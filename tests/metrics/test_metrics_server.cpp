@@ -2,14 +2,13 @@
 #include "metrics/metrics_server.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <QTcpSocket>
-#include <QThread>
 #include <arpa/inet.h>
 #include <array>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -187,10 +186,12 @@ TEST(MetricsServer, ConnectionLimit) {
 }
 
 // A client that sends requests without reading the answers: once the answers waiting for it
-// pass the limit, its requests are no longer read; when it reads, it gets every answer.
+// pass the limit, its requests are no longer read, until the client can send no more; when it
+// reads, it gets every answer.
 TEST(MetricsServer, UnreadAnswersHoldBackRequests) {
     Served s;
-    const QByteArray request = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
+    const QByteArray request =
+        "GET /metrics HTTP/1.1\r\nX-Pad: " + QByteArray(400, 'x') + "\r\n\r\n";
     const qint64 limit = ConnectionLimits{}.maxUnsentBytes;
     const qint64 bound = limit + exchange(s.server.port(), request).value_or("").size();
 
@@ -199,22 +200,35 @@ TEST(MetricsServer, UnreadAnswersHoldBackRequests) {
     to.sin_family = AF_INET;
     to.sin_port = htons(s.server.port());
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int buffer = 65536; // a fixed size, not one that grows with the traffic
+    ::setsockopt(client, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
     ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-    const int count = 10000; // 13 MB of answers, more than the system's buffers take
-    std::thread sender([&] {
-        const QByteArray all = request.repeated(count);
-        for (qsizetype sent = 0, n = 0; sent < all.size() && n >= 0; sent += n)
-            n = ::send(client, all.constData() + sent, size_t(all.size() - sent), MSG_NOSIGNAL);
-    });
-    // Once the answers have filled the system's buffers, they wait here; then a while for
-    // any more to come.
-    for (QDeadlineTimer until(60000); !until.hasExpired() && s.server.largestBacklog() <= limit;)
-        QThread::msleep(10);
+    const int count = 10000; // 4 MB of requests and 13 MB of answers, more than buffers take
+    const QByteArray all = request.repeated(count);
+    // Sends without waiting; where the socket takes nothing more, waits until it does, at most
+    // a minute, unless the server holds the requests back: then the client is stuck for good.
+    qsizetype sent = 0;
+    while (sent < all.size()) {
+        const ssize_t n = ::send(client, all.constData() + sent, size_t(all.size() - sent),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += n;
+            continue;
+        }
+        ASSERT_EQ(errno, EAGAIN);
+        if (s.server.largestBacklog() > limit)
+            break;
+        pollfd writable{client, POLLOUT, 0};
+        ASSERT_EQ(::poll(&writable, 1, 60000), 1) << "the server read nothing for a minute";
+    }
+    EXPECT_LT(sent, all.size()) << "every request was read, all answers waiting";
     EXPECT_GT(s.server.largestBacklog(), limit);
-    for (QDeadlineTimer until(1000); !until.hasExpired() && s.server.largestBacklog() <= bound;)
-        QThread::msleep(10);
     EXPECT_LE(s.server.largestBacklog(), bound);
 
+    std::thread sender([&] {
+        for (ssize_t n = 0; sent < all.size() && n >= 0; sent += n)
+            n = ::send(client, all.constData() + sent, size_t(all.size() - sent), MSG_NOSIGNAL);
+    });
     const timeval timeout{10, 0};
     ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     QByteArray tail;

@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
-#include <random>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -220,7 +220,9 @@ TEST_F(Store, FailedChangeKeepsTheOldFile) {
     }
 }
 
-// Killed saves and deletes leave all values old or all new, and no copy in TMPDIR.
+// Killed saves and deletes leave all values old or all new, and no copy in TMPDIR: the child
+// saves, saves other values and deletes them, and is killed after each of its system calls in
+// turn (traced, it stops at each one's entry and exit), until it gets through them all.
 TEST_F(Store, KilledSavesAreWholeOrNotAtAll) {
     const QTemporaryDir tmp;
     qputenv("TMPDIR", tmp.path().toLocal8Bit());
@@ -229,21 +231,34 @@ TEST_F(Store, KilledSavesAreWholeOrNotAtAll) {
         a.emplace_back(QStringLiteral("key%1").arg(n), QStringLiteral("a%1").arg(n));
         b.emplace_back(a.back().first, QStringLiteral("b%1").arg(n));
     }
-    std::mt19937 random(1);
-    for (int round = 0; round < 200; ++round) {
+    ASSERT_TRUE(store.SaveSetting("Other", "kept", "1")); // a torn file loses it
+    bool finished = false;
+    int point = 0;
+    for (; !finished; ++point) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
-        while (child == 0) {
+        if (child == 0) {
+            ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+            raise(SIGSTOP);
             store.SaveSettings("Settings", a);
             store.SaveSettings("Settings", b);
             store.DeleteSetting("Settings");
+            _exit(0);
         }
-        usleep(random() % 25000);
+        int status = 0;
+        waitpid(child, &status, 0);                                 // stopped before its first call
+        for (int stop = 0; stop < 2 * point && !finished; ++stop) { // to a call's exit
+            ptrace(PTRACE_SYSCALL, child, nullptr, nullptr);
+            finished = waitpid(child, &status, 0) != child || WIFEXITED(status);
+        }
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
         const Values now = store.GetAllSettings("Settings");
-        ASSERT_TRUE(now.empty() || now == a || now == b) << round;
+        ASSERT_TRUE((now.empty() || now == a || now == b) &&
+                    store.GetSetting("Other", "kept") == "1")
+            << "killed after call " << point;
     }
+    EXPECT_GT(point, 20); // the saves made system calls
     EXPECT_TRUE(QDir(tmp.path()).isEmpty());
 }
 
