@@ -3,6 +3,8 @@
 // the reference images beside this file: a moved control, a lost font or a wrong colour shows
 // as a difference. When a change of looks is intended, scripts/renew-references writes new ones.
 
+#include "alarms/alarm_controller.h"
+#include "alarms/alarm_dialog.h"
 #include "calibration/calibration_dialog.h"
 #include "graph/frm_graph.h"
 #include "shell/frm_about.h"
@@ -143,6 +145,16 @@ class TestReferences : public QObject {
         auto* readMe = new frmHelp;
         COMPARE_LOOKS(readMe, "readme");
         readMe->close();
+    }
+
+    // File › Alarms… on a window whose sensors read 50 °F, as the dialog opens.
+    void alarms() {
+        auto w = loadedWindow();
+        QVERIFY(w);
+        w->Timer1->stop();
+        w->Timer1_Timer();
+        w->mnuAlarms->trigger();
+        COMPARE_LOOKS(w->alarms()->dialog(), "alarms");
     }
 
     // The calibration dialog fresh; with points whose curve turns back, and the second point
