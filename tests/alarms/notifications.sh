@@ -31,32 +31,12 @@ END
     exit $status
 fi
 
-tmp=$(mktemp -d)
+. "$(dirname "$0")/../lib.sh"
 dunst_pid= kelvano_pid=
-cleanup() {
-    for pid in $kelvano_pid $dunst_pid; do kill "$pid" 2>/dev/null; done
-    wait
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-failed=0
-fail() {
-    printf '%s\n' "$*"
-    failed=1
-}
-
-# waits up to 60 s for a command to succeed, every 0.2 s
-wait_for() {
-    i=0
-    until "$@"; do
-        i=$((i + 1))
-        [ $i -lt 300 ] || return 1
-        sleep 0.2
-    done
-}
+running="kelvano_pid dunst_pid"
 
 # Sensor 1, profile "Freezer", reads 50 °F, twice 75 °F, then 50 °F again (the last read repeats).
-export XDG_CONFIG_HOME="$tmp/config" XDG_RUNTIME_DIR="$tmp/run" LANG=C.UTF-8 LC_ALL=C.UTF-8
+export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8 LC_ALL=C.UTF-8
 mkdir -p "$XDG_CONFIG_HOME/Corvanta"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 cat >"$XDG_CONFIG_HOME/Corvanta/Kelvano.conf" <<EOF
@@ -65,11 +45,11 @@ cboThermList1="0"
 Sensor1-1%20Name="Freezer"
 Alarm1HighOn="True"
 Alarm1High="60"
-AlarmCommand="'$tmp/no such command' --now"
+AlarmCommand="'$work/no such command' --now"
 EOF
-printf 'probe 0\n0 5203 31036\n0 3000 31036\n0 3000 31036\n0 5203 31036\n' >"$tmp/replay"
+printf 'probe 0\n0 5203 31036\n0 3000 31036\n0 3000 31036\n0 5203 31036\n' >"$work/replay"
 
-cat >"$tmp/dunstrc" <<EOF
+cat >"$work/dunstrc" <<EOF
 [global]
     icon_path = $source/data/icons/hicolor/48x48/apps
 [urgency_normal]
@@ -77,32 +57,32 @@ cat >"$tmp/dunstrc" <<EOF
 [urgency_critical]
     timeout = 0
 EOF
-dunst -conf "$tmp/dunstrc" >"$tmp/dunst.log" 2>&1 &
+dunst -conf "$work/dunstrc" >"$work/dunst.log" 2>&1 &
 dunst_pid=$!
 service_up() {
     dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
         org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Notifications 2>/dev/null |
         grep -q true
 }
-wait_for service_up || fail "dunst did not start: $(cat "$tmp/dunst.log")"
+wait_for service_up || fail "dunst did not start: $(cat "$work/dunst.log")"
 
 # Runs the program on the replay until both events ran the command (which cannot start) and, with
 # a notification service, the desktop holds $notes notifications in all; in a run that logs, until
 # three more rows show that the replay's last read, repeated, gives no event. Then ends it. The
-# dated alarm lines it wrote (not the port status or where it logs) go to $tmp/lines, the
-# history's notifications to $tmp/history, each as "summary | body | icon | timeout" (7 s normal,
+# dated alarm lines it wrote (not the port status or where it logs) go to $work/lines, the
+# history's notifications to $work/history, each as "summary | body | icon | timeout" (7 s normal,
 # 0 critical), oldest first.
-both_events() { [ "$(grep -c 'could not start' "$tmp/stderr")" -ge 2 ]; }
+both_events() { [ "$(grep -c 'could not start' "$work/stderr")" -ge 2 ]; }
 notifications() {
     [ $(($(dunstctl count waiting) + $(dunstctl count displayed) + $(dunstctl count history))) \
         -ge "$notes" ]
 }
 rows() { [ "$(wc -l <"$log")" -ge "$1" ]; }
 run() {
-    : >"$tmp/stderr" # emptied before the start: the polls must see this run's lines only
-    "$@" --replay "$tmp/replay" 2>"$tmp/stderr" &
+    : >"$work/stderr" # emptied before the start: the polls must see this run's lines only
+    "$@" --replay "$work/replay" 2>"$work/stderr" &
     kelvano_pid=$!
-    wait_for both_events || fail "$*: no two events: $(cat "$tmp/stderr")"
+    wait_for both_events || fail "$*: no two events: $(cat "$work/stderr")"
     [ -z "$dunst_pid" ] || wait_for notifications || fail "$*: not $notes notifications"
     case " $* " in
     *" --log "*) wait_for rows $(($(wc -l <"$log") + 3)) || fail "$*: no rows after the events" ;;
@@ -110,9 +90,9 @@ run() {
     kill "$kelvano_pid"
     wait "$kelvano_pid" 2>/dev/null
     kelvano_pid=
-    grep -E '^[0-9-]{10}T[0-9:]{8}[-+Z]' "$tmp/stderr" | cut -d' ' -f2- |
+    grep -E '^[0-9-]{10}T[0-9:]{8}[-+Z]' "$work/stderr" | cut -d' ' -f2- |
         grep -v -e 'port status' -e '^logging to ' |
-        sed -E 's/since [0-9]{2}:[0-9]{2}:[0-9]{2}/since TIME/' >"$tmp/lines"
+        sed -E 's/since [0-9]{2}:[0-9]{2}:[0-9]{2}/since TIME/' >"$work/lines"
     [ -n "$dunst_pid" ] || return 0
     dunstctl close-all # shown notifications reach the history when closed
     dunstctl history | awk '
@@ -125,41 +105,41 @@ run() {
             }
         }
         END { for (i = n - 1; i >= 0; i--) print line[i] }' |
-        sed -E 's/since [0-9]{2}:[0-9]{2}:[0-9]{2}/since TIME/' >"$tmp/history"
+        sed -E 's/since [0-9]{2}:[0-9]{2}:[0-9]{2}/since TIME/' >"$work/history"
 }
 icon="$source/data/icons/hicolor/48x48/apps/io.github.corvanta.Kelvano.png"
-cat >"$tmp/want" <<EOF
+cat >"$work/want" <<EOF
 Kelvano: Sensor 1 high | Freezer: 75°F, above the high limit of 60°F since TIME. | $icon | 0
 Kelvano: Sensor 1 back to normal | Freezer: 50°F, back below the high limit of 60°F (alarm since TIME). | $icon | 7000000
 EOF
-cut -d'|' -f1-2 "$tmp/want" | sed -E 's/ \| /: /; s/ $//' >"$tmp/want-lines"
-log="$tmp/log.csv"
+cut -d'|' -f1-2 "$work/want" | sed -E 's/ \| /: /; s/ $//' >"$work/want-lines"
+log="$work/log.csv"
 
 # The window: the notifications, and no line.
 notes=2
 run "$kelvano"
-diff "$tmp/want" "$tmp/history" || fail "window: notifications differ (- wanted, + shown)"
-program="$tmp/no such command" # named by its first 40 characters
+diff "$work/want" "$work/history" || fail "window: notifications differ (- wanted, + shown)"
+program="$work/no such command" # named by its first 40 characters
 [ ${#program} -le 40 ] || program="$(printf %s "$program" | cut -c1-40)…"
-grep -qF "kelvano: alarm command \"$program\" could not start: " "$tmp/stderr" ||
-    fail "no report of the command that cannot start: $(cat "$tmp/stderr")"
-diff /dev/null "$tmp/lines" || fail "window: lines although the notifications went out"
+grep -qF "kelvano: alarm command \"$program\" could not start: " "$work/stderr" ||
+    fail "no report of the command that cannot start: $(cat "$work/stderr")"
+diff /dev/null "$work/lines" || fail "window: lines although the notifications went out"
 
 # Without a window: the notifications and a line for each event.
 notes=4
 run "$kelvano" --headless --log "$log"
-cat "$tmp/want" "$tmp/want" | diff - "$tmp/history" || fail "headless: notifications differ"
-diff "$tmp/want-lines" "$tmp/lines" || fail "headless: lines differ (- wanted, + written)"
+cat "$work/want" "$work/want" | diff - "$work/history" || fail "headless: notifications differ"
+diff "$work/want-lines" "$work/lines" || fail "headless: lines differ (- wanted, + written)"
 
 # Without a window and with no session bus named: no notification; the lines.
 run env -u DBUS_SESSION_BUS_ADDRESS "$kelvano" --headless --log "$log"
-cat "$tmp/want" "$tmp/want" | diff - "$tmp/history" || fail "headless, no bus: a notification"
-diff "$tmp/want-lines" "$tmp/lines" || fail "headless, no bus: lines differ"
+cat "$work/want" "$work/want" | diff - "$work/history" || fail "headless, no bus: a notification"
+diff "$work/want-lines" "$work/lines" || fail "headless, no bus: lines differ"
 
 # The window with no notification service and no tray: the lines.
 kill "$dunst_pid"
 wait "$dunst_pid" 2>/dev/null
 dunst_pid=
 run "$kelvano"
-diff "$tmp/want-lines" "$tmp/lines" || fail "window, no service: lines differ"
+diff "$work/want-lines" "$work/lines" || fail "window, no service: lines differ"
 exit $failed

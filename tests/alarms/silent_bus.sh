@@ -8,19 +8,10 @@
 # Usage: silent_bus.sh KELVANO SILENT_BUS_PY
 set -u
 kelvano=$1 fake=$2
-tmp=$(mktemp -d)
+. "$(dirname "$0")/../lib.sh"
 bus_pid= kelvano_pid= monitor_pid=
-cleanup() {
-    for pid in $kelvano_pid $monitor_pid $bus_pid; do kill -CONT "$pid" && kill -9 "$pid"; done 2>/dev/null
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-failed=0
-fail() {
-    printf '%s\n' "$*"
-    failed=1
-}
-export XDG_CONFIG_HOME="$tmp/config" XDG_RUNTIME_DIR="$tmp/run" LANG=C.UTF-8 LC_ALL=C.UTF-8
+running="kelvano_pid monitor_pid bus_pid"
+export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8 LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 mkdir -p "$XDG_CONFIG_HOME/Corvanta"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -30,20 +21,11 @@ i=0
 while [ $i -lt 30 ]; do
     printf '0 3000 31036\n0 5203 31036\n'
     i=$((i + 1))
-done >"$tmp/replay"
+done >"$work/replay"
 
-# wait_for: until the command succeeds, at most 60 s however slow the machine.
-wait_for() {
-    i=0
-    until "$@"; do
-        i=$((i + 1))
-        [ $i -lt 600 ] || return 1
-        sleep 0.1
-    done
-}
-rows() { [ -f "$tmp/log.csv" ] && echo $(($(wc -l <"$tmp/log.csv") - 1)) || echo 0; }
+rows() { [ -f "$work/log.csv" ] && echo $(($(wc -l <"$work/log.csv") - 1)) || echo 0; }
 enough() { [ "$(rows)" -ge "$1" ]; }
-said() { grep -qF "$1" "$tmp/stderr"; }
+said() { grep -qF "$1" "$work/stderr"; }
 
 # silent WHAT N LINE...: runs the program on the replay with the bus named in
 # DBUS_SESSION_BUS_ADDRESS until it wrote N rows and said each LINE on standard error; the rows'
@@ -51,9 +33,9 @@ said() { grep -qF "$1" "$tmp/stderr"; }
 silent() {
     what=$1 n=$2
     shift 2
-    rm -f "$tmp/log.csv"
-    "$kelvano" --headless --replay "$tmp/replay" --log "$tmp/log.csv" --interval 1 \
-        2>"$tmp/stderr" &
+    rm -f "$work/log.csv"
+    "$kelvano" --headless --replay "$work/replay" --log "$work/log.csv" --interval 1 \
+        2>"$work/stderr" &
     kelvano_pid=$!
     if wait_for enough "$n"; then
         for line; do
@@ -71,62 +53,62 @@ silent() {
     wait $kelvano_pid
     status=$?
     kelvano_pid=
-    [ $status -eq 0 ] || fail "$what: status $status after SIGTERM: $(cat "$tmp/stderr")"
+    [ $status -eq 0 ] || fail "$what: status $status after SIGTERM: $(cat "$work/stderr")"
     # A row is stamped when its timer fires: one that fires a few milliseconds late across a
     # second's edge makes a step of 2 s after one of 0 s. A tick held up by the bus makes more.
-    tail -n +2 "$tmp/log.csv" | cut -d, -f2 | awk -F: -v what="$what" '
+    tail -n +2 "$work/log.csv" | cut -d, -f2 | awk -F: -v what="$what" '
         { t = $1 * 3600 + $2 * 60 + $3 }
         NR > 1 && (t - last + 86400) % 86400 > 2 { print what ": a gap after " previous; bad = 1 }
         { last = t; previous = $0 }
         END { exit bad }' || failed=1
-    [ "$(grep -c 'no desktop notifications' "$tmp/stderr")" -eq 1 ] ||
-        fail "$what: the bus's silence not said once: $(grep -v '^[0-9]' "$tmp/stderr")"
+    [ "$(grep -c 'no desktop notifications' "$work/stderr")" -eq 1 ] ||
+        fail "$what: the bus's silence not said once: $(grep -v '^[0-9]' "$work/stderr")"
 }
 
-python3 "$fake" "$tmp/fake-bus" >"$tmp/fake.out" &
+python3 "$fake" "$work/fake-bus" >"$work/fake.out" &
 bus_pid=$!
-wait_for grep -q listening "$tmp/fake.out" || fail "the fake bus did not start"
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$tmp/fake-bus"
+wait_for grep -q listening "$work/fake.out" || fail "the fake bus did not start"
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/fake-bus"
 silent "bus that never speaks" 25 \
-    "kelvano: no desktop notifications: the session bus at $tmp/fake-bus does not answer" \
+    "kelvano: no desktop notifications: the session bus at $work/fake-bus does not answer" \
     "kelvano: desktop notification dropped, 16 newer ones wait for the session bus: Kelvano: Sensor 1 "
 kill $bus_pid
 wait $bus_pid 2>/dev/null
 [ $failed -eq 0 ] || exit 1
 
-cat >"$tmp/bus.conf" <<END
+cat >"$work/bus.conf" <<END
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>session</type>
-  <listen>unix:path=$tmp/stopped-bus</listen>
+  <listen>unix:path=$work/stopped-bus</listen>
   <policy context="default">
     <allow send_destination="*"/><allow receive_sender="*"/><allow own="*"/>
   </policy>
 </busconfig>
 END
-dbus-daemon --config-file="$tmp/bus.conf" --nofork --print-address >"$tmp/bus.out" 2>/dev/null &
+dbus-daemon --config-file="$work/bus.conf" --nofork --print-address >"$work/bus.out" 2>/dev/null &
 bus_pid=$!
-wait_for [ -s "$tmp/bus.out" ] || fail "dbus-daemon did not start"
+wait_for [ -s "$work/bus.out" ] || fail "dbus-daemon did not start"
 kill -STOP $bus_pid
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$tmp/stopped-bus"
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/stopped-bus"
 silent "stopped dbus-daemon" 8 \
-    "kelvano: no desktop notifications: the session bus at $tmp/stopped-bus does not answer"
+    "kelvano: no desktop notifications: the session bus at $work/stopped-bus does not answer"
 [ $failed -eq 0 ] || exit 1
 
 # A bus that goes away and comes back at the same place: the notifications reach it again.
 bus_up() {
-    rm -f "$tmp/bus.out" "$tmp/stopped-bus"
-    dbus-daemon --config-file="$tmp/bus.conf" --nofork --print-address >"$tmp/bus.out" \
+    rm -f "$work/bus.out" "$work/stopped-bus"
+    dbus-daemon --config-file="$work/bus.conf" --nofork --print-address >"$work/bus.out" \
         2>/dev/null &
     bus_pid=$!
-    wait_for [ -s "$tmp/bus.out" ] || fail "dbus-daemon did not start"
-    : >"$tmp/monitor"
+    wait_for [ -s "$work/bus.out" ] || fail "dbus-daemon did not start"
+    : >"$work/monitor"
     dbus-monitor --address "$DBUS_SESSION_BUS_ADDRESS" \
-        "type='method_call',interface='org.freedesktop.Notifications'" >"$tmp/monitor" 2>&1 &
+        "type='method_call',interface='org.freedesktop.Notifications'" >"$work/monitor" 2>&1 &
     monitor_pid=$!
 }
-notified() { grep -q 'member=Notify' "$tmp/monitor"; }
+notified() { grep -q 'member=Notify' "$work/monitor"; }
 bus_down() {
     kill $monitor_pid $bus_pid
     wait $monitor_pid $bus_pid 2>/dev/null
@@ -135,13 +117,13 @@ bus_down() {
 kill -CONT $bus_pid
 bus_down
 bus_up
-"$kelvano" --headless --replay "$tmp/replay" --log "$tmp/log.csv" --interval 1 2>"$tmp/stderr" &
+"$kelvano" --headless --replay "$work/replay" --log "$work/log.csv" --interval 1 2>"$work/stderr" &
 kelvano_pid=$!
-wait_for notified || fail "no notification on the bus: $(cat "$tmp/monitor")"
+wait_for notified || fail "no notification on the bus: $(cat "$work/monitor")"
 bus_down
 wait_for said "kelvano: no desktop notifications: " || fail "the bus gone not said"
 bus_up
-wait_for notified || fail "no notification once the bus is back: $(cat "$tmp/stderr")"
+wait_for notified || fail "no notification once the bus is back: $(cat "$work/stderr")"
 kill $kelvano_pid
 wait $kelvano_pid
 kelvano_pid=

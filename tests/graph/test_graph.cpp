@@ -70,8 +70,8 @@ class TestGraph : public QObject {
   private Q_SLOTS:
     void initTestCase() { qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit()); }
 
-    // Ticks of sensor 1's texts ("a/b": b for sensor 2, "x*n": n blanks), then the pixels seen
-    // from (x, y) on, down '|' or along '-'.
+    // The edges that the graph's reference image does not show. Ticks of sensor 1's texts ("a/b":
+    // b for sensor 2, "x*n": n blanks), then the pixels seen from (x, y) on, down '|' or along '-'.
     void chart() {
         const struct {
             const char *name, *ticks;
@@ -86,15 +86,8 @@ class TestGraph : public QObject {
             {"-49 on the bottom row", "x -49", 398, 246, '|', "..RR"},
             {"-50 is below the chart", "x -50", 398, 246, '|', "...."},
             {"175 on the top grid line", "x 175", 393, 25, '-', "KKKRRRK"},
-            {"a point after 1 tick", "x 101 x", 394, 99, '-', ".RRR."},
             {"a point after 396 ticks", "x 101 x*396", 0, 99, '-', "RRR."},
-            {"tick 0 draws a grid line in column 398", "x", 398, 0, '|', "KKKKKKKKKK"},
-            {"column 399 keeps the row grid only", "x", 399, 20, '|', ".....K...."},
-            {"a tick grid line every 25 ticks", "x*51", 340, 10, '-',
-             "........K........................K........................K."},
-            {"consecutive points are joined", "x 100 150", 397, 47, '|', "..RRRRR"},
             {"the first point starts at itself", "x x 150", 397, 47, '|', "..RR..."},
-            {"a placeholder breaks the trace", "100 x 150", 397, 47, '|', "..RR..."},
             {"row 32767 joins from below", "100 -32567 150", 397, 47, '|', "..RRRRR"},
             {"row 32768 breaks the trace", "100 -32568 150", 397, 47, '|', "..RR..."},
             {"row -32768 joins from above", "100 32968 150", 397, 47, '|', "RRRR..."},

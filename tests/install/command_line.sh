@@ -5,22 +5,7 @@
 # Usage: command_line.sh KELVANO VERSION
 set -u
 kelvano=$1 version=$2
-failed=0
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-# check STATUS LINE ARGS...: the run ends with STATUS and prints LINE on its own line.
-check() {
-    want_status=$1 want_line=$2
-    shift 2
-    out=$(timeout 60 "$kelvano" "$@" 2>&1) # a run that does not end is cut off
-    status=$?
-    if [ "$status" -ne "$want_status" ] || ! printf '%s\n' "$out" | grep -qxF -- "$want_line"; then
-        printf 'kelvano %s (DISPLAY=%s): status %s, not %s or no line %s in:\n%s\n' "$*" \
-            "${DISPLAY-unset}" "$status" "$want_status" "$want_line" "$out"
-        failed=1
-    fi
-}
+. "$(dirname "$0")/../lib.sh"
 
 printf 'probe 0\n0 5203 31036\nprobe 0\n' >"$work/bad-replay"
 mkfifo "$work/fifo"

@@ -5,13 +5,11 @@
 # Usage: headless.sh KELVANO
 set -u
 kelvano=$1
-work=$(mktemp -d)
-pid=""
-trap '[ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+. "$(dirname "$0")/../lib.sh"
+pid=
+running=pid
 export HOME="$work" XDG_CONFIG_HOME="$work/config"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-failed=0
-fail() { printf '%s\n' "$*"; failed=1; }
 
 # Connected, then unplugged from the fourth read on.
 printf '0 5203 31036\n0 5203 31036\n0 9817 31036\n167\n' >"$work/replay"
@@ -19,12 +17,9 @@ header=$(printf 'Date,Time,Sensor1,Sensor2,\r')
 
 # rows FILE: the number of rows after the header.
 rows() { [ -f "$1" ] && echo $(($(wc -l <"$1") - 1)) || echo 0; }
-# wait_rows FILE N: until FILE has N rows, at most a minute however slow the machine.
-wait_rows() {
-    i=0
-    while [ "$(rows "$1")" -lt "$2" ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
-    [ "$(rows "$1")" -ge "$2" ] || fail "$1: $(rows "$1") rows, waited for $2"
-}
+enough() { [ "$(rows "$1")" -ge "$2" ]; }
+# wait_rows FILE N: until FILE has N rows.
+wait_rows() { wait_for enough "$1" "$2" || fail "$1: $(rows "$1") rows, waited for $2"; }
 # whole FILE: the header first and every line ends in CR LF.
 whole() {
     [ "$(head -n 1 "$1")" = "$header" ] || fail "$1: header is '$(head -n 1 "$1")'"
@@ -33,13 +28,13 @@ whole() {
 }
 
 # ends STATUS WHAT: the run started last ends with STATUS (killed if it still runs after a minute).
+ended() { ! kill -0 "$pid" 2>/dev/null; }
 ends() {
-    i=0
-    while kill -0 $pid 2>/dev/null && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
-    kill -9 $pid 2>/dev/null
-    wait $pid
+    wait_for ended
+    kill -9 "$pid" 2>/dev/null
+    wait "$pid"
     status=$?
-    pid=""
+    pid=
     [ $status -eq "$1" ] || fail "$2: status $status, not $1"
 }
 # stop SIGNAL WHAT: ends the run started last with SIGNAL; it must end with status 0.
@@ -79,8 +74,7 @@ whole "$work/log.csv"
 mkdir "$work/gone"
 "$kelvano" --headless --demo --log "$work/gone/log.csv" --interval 3600 2>"$work/err" &
 pid=$!
-i=0
-while [ ! -s "$work/gone/log.csv" ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+wait_for [ -s "$work/gone/log.csv" ] || fail "no header in $work/gone/log.csv"
 rm -rf "$work/gone"
 : >"$work/gone"
 kill -HUP $pid
@@ -91,7 +85,7 @@ grep -q "^Logging stopped: .*could not be opened again" "$work/err" || fail "$(c
 # - bursts of SIGHUP: the handler never waits, the rows go on, SIGTERM still ends the run;
 # - standard output's reader exits: status 4, the rows it read whole;
 # - started without standard output and error: no file takes their place, a log file stays whole;
-# - --log - without standard output: refused.
+# - --log - without standard output, or on a full disk: refused.
 # burst SIGNAL N: N signals to the run started last, as fast as the shell sends them.
 burst() { kill -"$1" $(yes $pid | head -n "$2"); }
 "$kelvano" --headless --demo --log "$work/burst.csv" --interval 1 2>/dev/null &
@@ -125,16 +119,11 @@ out=$(timeout 60 "$kelvano" --headless --demo --log - 2>&1 >&-)
 status=$?
 [ $status -eq 4 ] && [ "$out" = "Logging did not start: standard output is closed." ] ||
     fail "--log - without standard output: status $status, $out"
+out=$(timeout 60 "$kelvano" --headless --demo --log - 2>&1 >/dev/full)
+status=$?
+[ $status -eq 4 ] && [ "$out" = "Logging did not start: standard output could not be written (No space left on device)." ] ||
+    fail "--log - on a full disk: status $status, $out"
 
-# check STATUS LINE ARGS...: the run ends with STATUS and prints LINE on its own line.
-check() {
-    want_status=$1 want_line=$2
-    shift 2
-    out=$(timeout 60 "$kelvano" "$@" 2>&1) # a run that does not end is cut off
-    status=$?
-    [ "$status" -eq "$want_status" ] && printf '%s\n' "$out" | grep -qxF -- "$want_line" ||
-        fail "kelvano $*: status $status, not $want_status, or no line $want_line in: $out"
-}
 for bad in 0 86401 1.5 soon; do
     check 2 "kelvano: --interval takes a whole number of seconds from 1 to 86400, not '$bad'" \
         --headless --demo --interval "$bad"

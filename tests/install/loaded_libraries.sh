@@ -5,24 +5,19 @@
 # Usage: loaded_libraries.sh KELVANO
 set -u
 kelvano=$1
-work=$(mktemp -d)
-pid=""
-trap '[ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+. "$(dirname "$0")/../lib.sh"
+pid=
+running=pid
 export HOME="$work" XDG_CONFIG_HOME="$work/config"
-failed=0
-fail() { printf '%s\n' "$*"; failed=1; }
 window='libQt6(Widgets|Gui|Svg|PrintSupport)|libQCustomPlot|libkelvano-(window|history)'
 # (Qt's SVG library may come with its image plugins, which a menu bar's icons load.)
 plot='libQt6PrintSupport|libQCustomPlot|libkelvano-history'
 
 # mapped PID: the libraries the running process PID has mapped, one name a line.
 mapped() { grep -oE '[^/ ]+\.so[.0-9]*$' "/proc/$1/maps" | sort -u; }
-# until_mapped PID NAME: polls until PID maps NAME, a minute at most however slow the machine.
-until_mapped() {
-    i=0
-    while ! mapped "$1" | grep -q "$2" && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
-    mapped "$1" | grep -q "$2" || fail "$2 never mapped: $(mapped "$1" | tr '\n' ' ')"
-}
+# until_mapped PID NAME: until PID maps NAME.
+maps() { mapped "$1" | grep -q "$2"; }
+until_mapped() { wait_for maps "$1" "$2" || fail "$2 never mapped: $(mapped "$1" | tr '\n' ' ')"; }
 
 # Runs that end at once: every library the loader opens, as it reports them.
 printf 'probe 165\n' >"$work/no-device"

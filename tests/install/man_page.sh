@@ -5,17 +5,10 @@
 # Usage: man_page.sh KELVANO PAGE
 set -u
 kelvano=$1 page=$2
-failed=0
-
-warnings=$(mktemp)
-trap 'rm -f "$warnings"' EXIT
-text=$(LC_ALL=C.UTF-8 MANWIDTH=1000 man --warnings -E UTF-8 -l "$page" 2>"$warnings" |
+. "$(dirname "$0")/../lib.sh"
+text=$(LC_ALL=C.UTF-8 MANWIDTH=1000 man --warnings -E UTF-8 -l "$page" 2>"$work/warnings" |
     sed -n '/^OPTIONS$/,/^[A-Z]/p')
-if [ -s "$warnings" ]; then
-    printf 'man warns about %s:\n' "$page"
-    cat "$warnings"
-    failed=1
-fi
+[ -s "$work/warnings" ] && fail "man warns about $page: $(cat "$work/warnings")"
 
 # The options column of --help: "-h, --help", "--replay <file>"; it ends at two spaces.
 options=$("$kelvano" --help | sed -nE 's/^ +(-([^ ]| [^ ])*)( {2,}.*)?$/\1/p')
@@ -23,10 +16,8 @@ case $options in
 *--help* | *--version*) ;;
 *) printf 'no options found in --help:\n%s\n' "$("$kelvano" --help 2>&1)"; exit 1 ;;
 esac
-printf '%s\n' "$options" | {
-    while IFS= read -r option; do
-        printf '%s\n' "$text" | grep -qF -- "$option" ||
-            { printf 'no "%s" among the options of the manual page\n' "$option"; failed=1; }
-    done
-    exit $failed
-}
+printf '%s\n' "$options" >"$work/options"
+while IFS= read -r option; do
+    printf '%s\n' "$text" | grep -qF -- "$option" || fail "no \"$option\" among the options of the manual page"
+done <"$work/options"
+exit $failed

@@ -7,8 +7,8 @@
 set -u
 unit=$1 kelvano=$2 mandir=$3
 
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
+. "$(dirname "$0")/../lib.sh"
+dir=$work
 mkdir "$dir/units" "$dir/runtime"
 name=$(basename "$unit")
 sed "s|^ExecStart=[^ ]*|ExecStart=$kelvano|" "$unit" >"$dir/units/$name"
