@@ -238,7 +238,8 @@ TEST_F(Store, KilledSavesAreWholeOrNotAtAll) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+            if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)
+                _exit(3);
             raise(SIGSTOP);
             store.SaveSettings("Settings", a);
             store.SaveSettings("Settings", b);
@@ -246,8 +247,10 @@ TEST_F(Store, KilledSavesAreWholeOrNotAtAll) {
             _exit(0);
         }
         int status = 0;
-        waitpid(child, &status, 0);                                 // stopped before its first call
-        for (int stop = 0; stop < 2 * point && !finished; ++stop) { // to a call's exit
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSTOPPED(status)) << "the saving process cannot be traced";
+        // From its stop before the first call to the exit of call number point.
+        for (int stop = 0; stop < 2 * point && !finished; ++stop) {
             ptrace(PTRACE_SYSCALL, child, nullptr, nullptr);
             finished = waitpid(child, &status, 0) != child || WIFEXITED(status);
         }
