@@ -83,19 +83,27 @@ class TestStation : public QObject {
         QVERIFY(!station.timer()->isActive());
     }
 
+    // Rows hold the station's readouts. Log rotation moves the file before its SIGHUP: a row due
+    // in between starts a new file at the path.
     void headlessRunLogsTheStationsReadouts() {
         const QDateTime now(QDate(2026, 12, 5), QTime(7, 48, 47));
-        HeadlessRun run(replay("0 5203 31036\n"), {dir.filePath(QStringLiteral("h.csv")), {}, {}});
+        const QString path = dir.filePath(QStringLiteral("h.csv"));
+        const auto contents = [](const QString& name) {
+            QFile file(name);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
+        };
+        HeadlessRun run(replay("0 5203 31036\n"), {path, {}, {}});
         run.setClock([&] { return now; });
         QVERIFY(run.start());
         QCOMPARE(run.log().interval(), 5000); // the stored interval
         run.station().tick();
         run.log().writeRow();
+        QVERIFY(QFile::rename(path, dir.filePath(QStringLiteral("rotated.csv"))));
+        run.log().writeRow();
         run.log().stop();
-        QFile file(dir.filePath(QStringLiteral("h.csv")));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(),
-                 QByteArray("Date,Time,Sensor1,Sensor2,\r\n5 Dec 2026,07:48:47,50, 10 \r\n"));
+        const QByteArray rows = "Date,Time,Sensor1,Sensor2,\r\n5 Dec 2026,07:48:47,50, 10 \r\n";
+        QCOMPARE(contents(dir.filePath(QStringLiteral("rotated.csv"))), rows);
+        QCOMPARE(contents(path), rows);
     }
 };
 
