@@ -5,6 +5,7 @@
 #include "conversion.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -12,6 +13,14 @@ constexpr double pi = 3.14159265358979323846;
 
 double wave(unsigned second, double period, double phase = 0.0) {
     return std::sin(2.0 * pi * double(second) / period + phase);
+}
+
+// The sensors' initial coefficients as numbers, read from their texts once: the source is read
+// every second.
+const CoefficientValues& initialValues(int sensor) {
+    static const std::array<CoefficientValues, 2> values = {
+        *parseCoefficients(initialCoefficients(1)), *parseCoefficients(initialCoefficients(2))};
+    return values[sensor - 1];
 }
 } // namespace
 
@@ -24,8 +33,7 @@ double DemoSource::temperatureAt(int sensor, unsigned second) {
 uint32_t DemoSource::rawFor(int sensor, double celsius) {
     // Solve C·L³ + B·L + A = 1/T for L = ln R by Newton's method; the left
     // side grows with L for positive B and C, so it converges from any start.
-    const Coefficients k = initialCoefficients(sensor);
-    const double a = *parseNumber(k.a), b = *parseNumber(k.b), c = *parseNumber(k.c);
+    const auto [a, b, c] = initialValues(sensor);
     const double target = 1.0 / (celsius + 273.15);
     double l = 8.0;
     for (int i = 0; i < 50; ++i)
