@@ -4,7 +4,8 @@
 #include <QString>
 
 // The window and the history window are libraries of their own, loaded only when a window of
-// theirs opens: a run without a window maps no widget, drawing or plot library. They lie in the
+// theirs opens: a run without a window maps no widget, drawing or plot library. So is the desktop
+// notifications' side of the session bus, loaded with the first notification. They lie in the
 // folder of the program's core library (in the build folder, beside the program; installed, in
 // the package's private library folder).
 

@@ -12,7 +12,7 @@ class QThread;
 // Shows desktop notifications through the freedesktop notification service
 // on the session bus: a new notification for every call, never replacing an
 // earlier one, so the desktop's history keeps them all. Nothing touches the
-// bus until the first notification. When no service answers, the fallback
+// bus, nor loads the D-Bus libraries, until the first notification. When no service answers, the fallback
 // (the tray icon's balloon) shows it; without one, or when it cannot, one line
 // goes to standard error.
 //
