@@ -178,6 +178,13 @@ bool CsvLog::open(const QString& path, Mode mode) {
         return false;
     }
     size_ = file_.size();
+#ifdef Q_OS_UNIX
+    struct stat opened {};
+    ::fstat(file_.handle(), &opened);
+    device_ = opened.st_dev;
+    inode_ = opened.st_ino;
+    systemPath_ = QFile::encodeName(path);
+#endif
     return true;
 }
 
@@ -227,11 +234,9 @@ bool CsvLog::write(const QByteArray& line) {
 
 bool CsvLog::stillAtPath() const {
 #ifdef Q_OS_UNIX
-    struct stat opened {};
     struct stat named {};
-    return ::fstat(file_.handle(), &opened) == 0 &&
-           ::stat(QFile::encodeName(file_.fileName()).constData(), &named) == 0 &&
-           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+    return ::stat(systemPath_.constData(), &named) == 0 && quint64(named.st_dev) == device_ &&
+           quint64(named.st_ino) == inode_;
 #else
     // Elsewhere a file open for writing can be neither removed nor replaced.
     return QFileInfo::exists(file_.fileName());

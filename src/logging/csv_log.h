@@ -91,6 +91,10 @@ class CsvLog {
     bool write(const QByteArray& line);
 
     QFile file_;
+    // The open file's identity on its device and its path as the system names it, taken at
+    // opening, so that a row costs one look at the path.
+    QByteArray systemPath_;
+    quint64 device_ = 0, inode_ = 0;
     qint64 size_ = 0; // bytes of whole lines in the file
     int rows_ = 0;
     QString error_;
