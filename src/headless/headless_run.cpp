@@ -79,9 +79,6 @@ bool HeadlessRun::start() {
         status_ = 1;
         return false;
     }
-    // The station's ticks started first, so that a row due at the same moment
-    // as a tick comes after it, as in the window, where sampling starts before
-    // "log it".
     // Log rotation moves the file and then sends SIGHUP; a row due in between goes to the path.
     log_.setFollowPath(true);
     log_.setInterval(options_.intervalSeconds
@@ -101,6 +98,11 @@ bool HeadlessRun::start() {
         status_ = 4;
         return false;
     }
+    // The ticks and the rows counted again from one moment, the ticks first: a row falls due
+    // just after its tick, so both are served in one wake-up, in that order, as in the window,
+    // where sampling starts before "log it".
+    station_.timer()->start();
+    log_.setInterval(log_.interval());
     sayDated(QStringLiteral("logging to %1 every %2 s from %3")
                  .arg(toStandardOutput ? QStringLiteral("standard output")
                                        : QFileInfo(log_.path()).absoluteFilePath())
