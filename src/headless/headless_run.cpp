@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
