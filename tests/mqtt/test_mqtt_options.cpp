@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mqtt/mqtt_options.h"
 #include "mqtt/mqtt_payloads.h"
+#include "sensor/sampling_cycle.h"
+#include "sensor/scripted_source.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -109,6 +111,32 @@ TEST(MqttPayloads, StateAndAlarm) {
         R"({"sensor1":"high","sensor2":"off"})");
     EXPECT_EQ(mqttAlarmWord(false, true, false), QStringLiteral("low"));
     EXPECT_EQ(mqttAlarmWord(true, true, true), QStringLiteral("unplugged"));
+}
+
+// A tick's snapshot: each sensor's temperature after its offset (+2 on sensor 1), unrounded;
+// an unplugged sensor and a failed read give none.
+TEST(MqttPayloads, SnapshotOfATick) {
+    ScriptedSource source({{0, 5203, 0}, {167, {}, {}}});
+    std::array<ChannelInput, 2> inputs;
+    for (int s : {1, 2})
+        inputs[s - 1].coefficients = initialCoefficients(s);
+    inputs[0].profileText = QStringLiteral("Fridge");
+    inputs[0].codes.offset = QStringLiteral("2");
+    SamplingCycle cycle;
+    const QDateTime time = QDateTime::fromSecsSinceEpoch(1000);
+    cycle.tick(source, inputs);
+    MqttSnapshot snapshot = MqttSnapshot::of(cycle, time);
+    EXPECT_EQ(snapshot.time, time);
+    EXPECT_EQ(snapshot.port, cycle.displays().status);
+    ASSERT_TRUE(snapshot.sensors[0]);
+    EXPECT_DOUBLE_EQ(snapshot.sensors[0]->celsius,
+                     *steinhartHartCelsius(5203, initialCoefficients(1)) + 2);
+    EXPECT_EQ(snapshot.sensors[0]->raw, 5203u);
+    EXPECT_EQ(snapshot.sensors[0]->name, cycle.displays().title[0]);
+    EXPECT_FALSE(snapshot.sensors[1]);
+    cycle.tick(source, inputs);
+    snapshot = MqttSnapshot::of(cycle, time);
+    EXPECT_FALSE(snapshot.sensors[0] || snapshot.sensors[1]);
 }
 
 // A publication goes out first, on a change of the port status, and an interval after the last.
