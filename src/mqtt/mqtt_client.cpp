@@ -181,6 +181,9 @@ void MqttClient::attempted(quint64 attempt, int result, int error) {
 #ifndef Q_OS_WIN
     // Reads and writes go on only as far as they can without waiting.
     ::fcntl(socket, F_SETFL, ::fcntl(socket, F_GETFL) | O_NONBLOCK);
+    // Programs started later (an alarm's command) do not hold the connection open: when this
+    // program dies, the broker sees it go and publishes the last will.
+    ::fcntl(socket, F_SETFD, ::fcntl(socket, F_GETFD) | FD_CLOEXEC);
 #endif
     reader_ = new QSocketNotifier(socket, QSocketNotifier::Read, this);
     connect(reader_, &QSocketNotifier::activated, this, [this] {

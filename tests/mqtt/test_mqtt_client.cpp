@@ -238,11 +238,19 @@ TEST(MqttClient, PublishesAndLeavesItsWill) {
     c.client->publishAlarms({"high", "off"});
     EXPECT_TRUE(sub.waitFor("kelvano/t1/alarm", R"({"sensor1":"high","sensor2":"off"})"));
 
+    // Everything is retained: a subscriber that comes later gets the latest of each topic. (It
+    // is started while the connection is open, and must not hold it open.)
+    Subscriber late(broker);
+    EXPECT_TRUE(late.waitFor("kelvano/t1/alarm", R"({"sensor1":"high","sensor2":"off"})"));
+    EXPECT_EQ(late.on("kelvano/t1/state"), sub.on("kelvano/t1/state").mid(1));
+    EXPECT_EQ(late.on("kelvano/t1/status"), QStringList{"online"});
+    EXPECT_EQ(late.configs(), 4);
+
     EXPECT_TRUE(run(MOSQUITTO_PUB, broker.client({"-t", "homeassistant/status", "-m", "online"})));
     EXPECT_TRUE(waitFor([&] { return sub.configs() == 8; }));
 
     c.client.reset();
-    EXPECT_TRUE(sub.waitFor("kelvano/t1/status", "offline"));
+    EXPECT_TRUE(sub.waitFor("kelvano/t1/status", "offline")); // though "late" outlives the client
 }
 
 // The broker goes away and comes back: the client says so, connects again, says "online" and
