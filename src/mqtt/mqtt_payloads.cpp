@@ -118,6 +118,8 @@ bool mqttStateDue(const std::optional<MqttSnapshot>& lastPublished, const MqttSn
                   int intervalSeconds) {
     if (!lastPublished || lastPublished->port != next.port)
         return true;
+    // Ticks come a second apart, give or take the time a read takes: the tick nearest the
+    // interval's end is due, even if it came a few milliseconds early.
     const qint64 elapsedMs = lastPublished->time.msecsTo(next.time);
-    return elapsedMs < 0 || elapsedMs >= qint64(intervalSeconds) * 1000;
+    return elapsedMs < 0 || elapsedMs >= qint64(intervalSeconds) * 1000 - 500;
 }

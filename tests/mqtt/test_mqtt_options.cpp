@@ -139,25 +139,26 @@ TEST(MqttPayloads, SnapshotOfATick) {
     EXPECT_FALSE(snapshot.sensors[0] || snapshot.sensors[1]);
 }
 
-// A publication goes out first, on a change of the port status, and an interval after the last.
+// A publication goes out first, on a change of the port status, and on the tick nearest an
+// interval after the last, however its time jitters.
 TEST(MqttPayloads, StateDue) {
     MqttSnapshot last;
-    last.time = QDateTime::fromSecsSinceEpoch(1000);
+    last.time = QDateTime::fromMSecsSinceEpoch(1000000);
     last.port = QStringLiteral("sensors connected");
     const struct {
-        qint64 seconds;
+        qint64 ms;
         const char* port;
         bool due;
-    } cases[] = {{1009, "sensors connected", false},
-                 {1010, "sensors connected", true},
-                 {999, "sensors connected", true},
-                 {1001, "no device", true}};
+    } cases[] = {{1009400, "sensors connected", false},
+                 {1009600, "sensors connected", true},
+                 {999999, "sensors connected", true},
+                 {1001000, "no device", true}};
     EXPECT_TRUE(mqttStateDue(std::nullopt, last, 10));
     for (const auto& c : cases) {
         MqttSnapshot next = last;
-        next.time = QDateTime::fromSecsSinceEpoch(c.seconds);
+        next.time = QDateTime::fromMSecsSinceEpoch(c.ms);
         next.port = QString::fromUtf8(c.port);
-        EXPECT_EQ(mqttStateDue(last, next, 10), c.due) << c.seconds << " " << c.port;
+        EXPECT_EQ(mqttStateDue(last, next, 10), c.due) << c.ms << " " << c.port;
     }
 }
 
