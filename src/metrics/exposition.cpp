@@ -141,6 +141,11 @@ QByteArray expositionText(const MetricsState& state) {
             out.sample({{"sensor", QString::number(alarm.sensor)}, {"limit", alarm.limit}},
                        alarm.active ? 1 : 0);
     }
+    if (state.mqttConnected) {
+        out.family("kelvano_mqtt_connected", "gauge",
+                   "1 while the MQTT broker given with --mqtt is connected, else 0.");
+        out.sample({}, *state.mqttConnected ? 1 : 0);
+    }
     out.family("kelvano_build_info", "gauge", "Always 1; the version of the running program.");
     out.sample({{"version", state.version}}, 1);
     return out.take();

@@ -35,6 +35,7 @@ struct MetricsState {
     std::map<int32_t, uint64_t> readErrors; // failed reads since start, by result code
     std::array<Sensor, 2> sensors;
     std::vector<AlarmLimitState> alarms; // one entry per limit that is switched on
+    std::optional<bool> mqttConnected;   // with a broker (--mqtt): whether it is connected
 
     // Takes in the results of a tick made at msecsSinceEpoch.
     void record(const SamplingCycle& cycle, int64_t msecsSinceEpoch);

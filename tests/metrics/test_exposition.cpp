@@ -114,16 +114,20 @@ TEST(Exposition, StatesOfTheReads) {
 }
 
 // Before the first read the port is not up and nothing claims a reading. With alarm limits
-// switched on, one series per limit.
+// switched on, one series per limit; with a broker, whether it is connected.
 TEST(Exposition, BeforeTheFirstReadAndAlarms) {
     MetricsState state;
     state.alarms = {{1, QStringLiteral("high"), true}, {2, QStringLiteral("low"), false}};
+    state.mqttConnected = false;
     EXPECT_EQ(samples(expositionText(state)),
               (Page{{"kelvano_port_up", 0},
                     {"kelvano_reads_total", 0},
                     {R"(kelvano_alarm_active{sensor="1",limit="high"})", 1},
                     {R"(kelvano_alarm_active{sensor="2",limit="low"})", 0},
+                    {"kelvano_mqtt_connected", 0},
                     {R"(kelvano_build_info{version=""})", 1}}));
+    state.mqttConnected = true;
+    EXPECT_EQ(samples(expositionText(state))["kelvano_mqtt_connected"], 1);
 }
 
 // The Prometheus and Grafana files name only metrics that the page has; the dashboard is JSON.
