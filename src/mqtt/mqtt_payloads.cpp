@@ -6,11 +6,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 MqttSnapshot MqttSnapshot::of(const SamplingCycle& cycle, const QDateTime& time) {
     MqttSnapshot snapshot;
     snapshot.time = time;
+    // The status line's text without its "port status:" heading.
     snapshot.port = cycle.displays().status;
+    snapshot.port.remove(QRegularExpression(QStringLiteral("^port status:\\s*")));
     const PortReading& reading = cycle.reading();
     // After a failed read the tick converts the previous raw values again;
     // those are not this read's, so they give no temperature here.
@@ -18,7 +21,7 @@ MqttSnapshot MqttSnapshot::of(const SamplingCycle& cycle, const QDateTime& time)
     for (int i = 0; i < 2; ++i) {
         const std::optional<double>& celsius = cycle.readout(i + 1).exactCelsius;
         if (reading.result == PortCode::Ok && !isUnplugged(raws[i]) && celsius)
-            snapshot.sensors[i] = Sensor{*celsius, raws[i], cycle.displays().title[i]};
+            snapshot.sensors[i] = Sensor{*celsius, raws[i], sensorName(cycle.displays(), i + 1)};
     }
     return snapshot;
 }

@@ -18,11 +18,11 @@ struct MqttSnapshot {
     struct Sensor {
         double celsius = 0; // after the offset, unrounded, in °C whatever unit is shown
         uint32_t raw = 0;
-        QString name; // the profile's name, as the readout's title shows it
+        QString name; // the profile's name, as the metrics page gives it
     };
 
     QDateTime time;
-    QString port; // the port status text, as the status line shows it
+    QString port; // the port status, as the status line says it after "port status:"
     // None while the sensor's last read failed or it is unplugged.
     std::array<std::optional<Sensor>, 2> sensors;
 

@@ -127,12 +127,12 @@ TEST(MqttPayloads, SnapshotOfATick) {
     cycle.tick(source, inputs);
     MqttSnapshot snapshot = MqttSnapshot::of(cycle, time);
     EXPECT_EQ(snapshot.time, time);
-    EXPECT_EQ(snapshot.port, cycle.displays().status);
+    EXPECT_EQ(snapshot.port, QStringLiteral("sensor 2 unplugged"));
     ASSERT_TRUE(snapshot.sensors[0]);
     EXPECT_DOUBLE_EQ(snapshot.sensors[0]->celsius,
                      *steinhartHartCelsius(5203, initialCoefficients(1)) + 2);
     EXPECT_EQ(snapshot.sensors[0]->raw, 5203u);
-    EXPECT_EQ(snapshot.sensors[0]->name, cycle.displays().title[0]);
+    EXPECT_EQ(snapshot.sensors[0]->name, QStringLiteral("Fridge"));
     EXPECT_FALSE(snapshot.sensors[1]);
     cycle.tick(source, inputs);
     snapshot = MqttSnapshot::of(cycle, time);
