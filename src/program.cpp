@@ -5,6 +5,7 @@
 #include "headless/headless_run.h"
 #include "metrics/metrics_feed.h"
 #include "modules.h"
+#include "mqtt/mqtt_module.h"
 #include "sensor/demo_source.h"
 #include "sensor/joystick_source.h"
 #include "sensor/scripted_source.h"
@@ -13,6 +14,7 @@
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QHostInfo>
 #include <QNetworkInterface>
 #include <cerrno>
 #include <cstdio>
@@ -75,6 +77,35 @@ struct CommandLine {
         QStringLiteral("metrics"),
         QStringLiteral("Serve the readings to Prometheus (ip: 127.0.0.1)."),
         QStringLiteral("[ip:]port")};
+    const QCommandLineOption mqtt{
+        QStringLiteral("mqtt"),
+        QStringLiteral("Publish the readings, alarms and Home Assistant discovery to the MQTT "
+                       "broker at <url>: mqtt://[USER@]HOST[:PORT] or mqtts://... (TLS). The "
+                       "password comes from KELVANO_MQTT_PASSWORD or --mqtt-password-file."),
+        QStringLiteral("url")};
+    const QCommandLineOption mqttId{
+        QStringLiteral("mqtt-id"),
+        QStringLiteral("With --mqtt: this Kelvano's name in the topics (default: the host name)."),
+        QStringLiteral("id")};
+    const QCommandLineOption mqttInterval{
+        QStringLiteral("mqtt-interval"),
+        QStringLiteral("With --mqtt: publish the readings every <seconds> (1 to 86400, default "
+                       "10)."),
+        QStringLiteral("seconds")};
+    const QCommandLineOption mqttDiscovery{
+        QStringLiteral("mqtt-discovery"),
+        QStringLiteral("With --mqtt: Home Assistant's discovery prefix (default homeassistant), "
+                       "or off."),
+        QStringLiteral("prefix")};
+    const QCommandLineOption mqttCa{
+        QStringLiteral("mqtt-ca"),
+        QStringLiteral("With an mqtts:// broker: trust the certificates in <file> instead of "
+                       "the system's."),
+        QStringLiteral("file")};
+    const QCommandLineOption mqttPasswordFile{
+        QStringLiteral("mqtt-password-file"),
+        QStringLiteral("With --mqtt: the broker's password is the first line of <file>."),
+        QStringLiteral("file")};
     const QCommandLineOption history{
         QStringLiteral("history"),
         QStringLiteral("Show the log <file> in the history window only."), QStringLiteral("file")};
@@ -84,8 +115,9 @@ struct CommandLine {
             QStringLiteral("Two-channel thermometer: reads two thermistors on a joystick's axes."));
         parser.addHelpOption();
         parser.addVersionOption();
-        for (const QCommandLineOption* option : {&demo, &replay, &listDevices, &device, &headless,
-                                                 &log, &interval, &metrics, &history})
+        for (const QCommandLineOption* option :
+             {&demo, &replay, &listDevices, &device, &headless, &log, &interval, &metrics, &mqtt,
+              &mqttId, &mqttInterval, &mqttDiscovery, &mqttCa, &mqttPasswordFile, &history})
             parser.addOption(*option);
     }
 
@@ -202,6 +234,44 @@ bool metricsAddress(const CommandLine& line, std::optional<ListenAddress>* where
     return false;
 }
 
+// The broker --mqtt names, with its companion options: nothing when it is not given. False when
+// they are malformed or a file they name cannot be read; the reason has been printed.
+bool mqttOptions(const CommandLine& line, std::optional<MqttOptions>* options) {
+    const QCommandLineParser& parser = line.parser;
+    const auto value = [&](const QCommandLineOption& option) {
+        return parser.isSet(option) ? std::optional<QString>(parser.value(option)) : std::nullopt;
+    };
+    if (!parser.isSet(line.mqtt)) {
+        for (const QCommandLineOption* companion :
+             {&line.mqttId, &line.mqttInterval, &line.mqttDiscovery, &line.mqttCa,
+              &line.mqttPasswordFile}) {
+            if (parser.isSet(*companion)) {
+                std::fprintf(stderr, "kelvano: --%s goes with --mqtt\n",
+                             qUtf8Printable(companion->names().first()));
+                return false;
+            }
+        }
+        return true;
+    }
+    MqttArguments arguments;
+    arguments.url = parser.value(line.mqtt);
+    arguments.id = value(line.mqttId);
+    arguments.interval = value(line.mqttInterval);
+    arguments.discovery = value(line.mqttDiscovery);
+    arguments.caFile = value(line.mqttCa);
+    arguments.passwordFile = value(line.mqttPasswordFile);
+    if (qEnvironmentVariableIsSet("KELVANO_MQTT_PASSWORD"))
+        arguments.envPassword = qEnvironmentVariable("KELVANO_MQTT_PASSWORD");
+    arguments.hostName = QHostInfo::localHostName();
+    const MqttOptionsResult result = parseMqttOptions(arguments);
+    if (!result.options) {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(result.error));
+        return false;
+    }
+    *options = result.options;
+    return true;
+}
+
 // Hands the run to the window library: the main window on the source, or the history window
 // alone. Without an application object the library makes its own from argc and argv.
 int runWindow(WindowStart start) {
@@ -215,14 +285,18 @@ int runWindow(WindowStart start) {
     return windowMain(&start);
 }
 
-// The run without a window, with the metrics endpoint when asked for.
+// The run without a window, with the metrics endpoint and the broker when asked for.
 int runHeadless(std::unique_ptr<GamePortSource> source, const HeadlessRun::Options& options,
-                const std::optional<ListenAddress>& metrics) {
+                const std::optional<ListenAddress>& metrics,
+                const std::optional<MqttOptions>& mqtt) {
     std::unique_ptr<MetricsServer> server;
     if (!serveMetrics(metrics, &server))
         return 2;
     HeadlessRun run(std::move(source), options);
-    publishEachTick(&run.station(), server.get());
+    const auto brokerShown = publishEachTick(&run.station(), server.get(), mqtt.has_value());
+    std::unique_ptr<QObject> broker; // goes before the run and the metrics page
+    if (!startMqtt(mqtt, &run.station(), brokerShown, &broker))
+        return 3;
     return run.exec();
 }
 
@@ -231,7 +305,7 @@ int runHeadless(std::unique_ptr<GamePortSource> source, const HeadlessRun::Optio
 int historyRefused(const CommandLine& line) {
     const QCommandLineParser& parser = line.parser;
     for (const QCommandLineOption* other : {&line.demo, &line.replay, &line.device, &line.headless,
-                                            &line.log, &line.interval, &line.metrics}) {
+                                            &line.log, &line.interval, &line.metrics, &line.mqtt}) {
         if (parser.isSet(*other)) {
             std::fprintf(stderr,
                          "kelvano: --history shows a log and does nothing else: use it "
@@ -307,11 +381,15 @@ int runProgram(const QStringList& arguments) {
     std::optional<ListenAddress> metrics;
     if (!metricsAddress(line, &metrics))
         return 2;
+    std::optional<MqttOptions> mqtt;
+    if (!mqttOptions(line, &mqtt))
+        return 2;
     if (headless)
-        return runHeadless(std::move(source), options, metrics);
+        return runHeadless(std::move(source), options, metrics, mqtt);
     WindowStart start;
     start.source = std::move(source);
     start.metrics = metrics;
+    start.mqtt = mqtt;
     return runWindow(std::move(start));
 }
 
@@ -342,6 +420,9 @@ int kelvanoMain(int argc, char* argv[]) {
     std::optional<ListenAddress> metrics;
     if (!metricsAddress(line, &metrics))
         return 2;
+    std::optional<MqttOptions> mqtt;
+    if (!history && !mqttOptions(line, &mqtt))
+        return 2;
     if (!displayNamed(argc, argv)) {
         std::fputs(noDisplayMessage, stderr);
         return 3;
@@ -353,5 +434,6 @@ int kelvanoMain(int argc, char* argv[]) {
         start.historyPath = line.parser.value(line.history);
     start.source = std::move(source);
     start.metrics = metrics;
+    start.mqtt = mqtt;
     return runWindow(std::move(start));
 }

@@ -37,14 +37,20 @@ std::vector<AlarmLimitState> alarmStates(const AlarmMonitor& monitor) {
     return states;
 }
 
-void publishEachTick(Station* station, MetricsServer* server) {
+std::function<void(bool)> publishEachTick(Station* station, MetricsServer* server, bool broker) {
     if (!server)
-        return;
+        return {};
     auto state = std::make_shared<MetricsState>();
     state->version = QCoreApplication::applicationVersion();
+    if (broker)
+        state->mqttConnected = false;
     QObject::connect(station, &Station::ticked, station, [station, server, state] {
         state->record(station->cycle(), QDateTime::currentMSecsSinceEpoch());
         state->alarms = alarmStates(station->alarms());
         server->publish(*state);
     });
+    return [server, state](bool connected) {
+        state->mqttConnected = connected;
+        server->publish(*state);
+    };
 }

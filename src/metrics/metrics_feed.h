@@ -6,6 +6,7 @@
 #include "metrics/metrics_server.h"
 #include "station/station.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -19,4 +20,7 @@ bool serveMetrics(const std::optional<ListenAddress>& where,
 std::vector<AlarmLimitState> alarmStates(const AlarmMonitor& monitor);
 
 // Publishes the results of each of the station's ticks to the server, with the alarms' states.
-void publishEachTick(Station* station, MetricsServer* server);
+// With broker, the page also says whether the broker is connected (0 until told otherwise)
+// through the function returned, which is empty without a server.
+std::function<void(bool)> publishEachTick(Station* station, MetricsServer* server,
+                                          bool broker = false);

@@ -7,6 +7,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Station;
 
@@ -26,5 +27,8 @@ struct MqttStart {
 extern "C" QObject* kelvano_mqtt_start(const MqttStart* start);
 using MqttStartFunction = QObject* (*)(const MqttStart*);
 
-// The same through the loaded library. Null, with the reason in *error, when it cannot be loaded.
-std::unique_ptr<QObject> startMqtt(const MqttStart& start, QString* error);
+// The same through the loaded library, when options are given (a run with --mqtt); the
+// listener is kept in *listener. False when the library cannot be loaded; the reason has been
+// printed.
+bool startMqtt(const std::optional<MqttOptions>& options, Station* station,
+               std::function<void(bool)> connectionChanged, std::unique_ptr<QObject>* listener);

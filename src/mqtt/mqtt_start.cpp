@@ -3,8 +3,22 @@
 
 #include "modules.h"
 
-std::unique_ptr<QObject> startMqtt(const MqttStart& start, QString* error) {
-    const auto function =
-        reinterpret_cast<MqttStartFunction>(moduleFunction("mqtt", "kelvano_mqtt_start", error));
-    return std::unique_ptr<QObject>(function ? function(&start) : nullptr);
+#include <QCoreApplication>
+#include <cstdio>
+
+bool startMqtt(const std::optional<MqttOptions>& options, Station* station,
+               std::function<void(bool)> connectionChanged, std::unique_ptr<QObject>* listener) {
+    if (!options)
+        return true;
+    QString error;
+    const auto start =
+        reinterpret_cast<MqttStartFunction>(moduleFunction("mqtt", "kelvano_mqtt_start", &error));
+    if (!start) {
+        std::fprintf(stderr, "kelvano: cannot publish to a broker: %s\n", qUtf8Printable(error));
+        return false;
+    }
+    const MqttStart what{station, *options, QCoreApplication::applicationVersion(),
+                         std::move(connectionChanged)};
+    listener->reset(start(&what));
+    return true;
 }

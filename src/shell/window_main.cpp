@@ -5,6 +5,7 @@
 #include "history/history_module.h"
 #include "metrics/metrics_feed.h"
 #include "modules.h"
+#include "mqtt/mqtt_module.h"
 #include "shell/frm_help.h"
 #include "shell/frm_temp1.h"
 
@@ -16,13 +17,17 @@
 namespace {
 
 // The main window on the source until the last window closes; the metrics endpoint, when asked
-// for, is bound before the window opens.
-int runWindow(std::unique_ptr<GamePortSource> source, const std::optional<ListenAddress>& metrics) {
+// for, is bound before the window opens; so is the broker's library loaded, when asked for.
+int runWindow(std::unique_ptr<GamePortSource> source, const std::optional<ListenAddress>& metrics,
+              const std::optional<MqttOptions>& mqtt) {
     std::unique_ptr<MetricsServer> server;
     if (!serveMetrics(metrics, &server))
         return 2;
     frmTemp1 window(std::move(source));
-    publishEachTick(&window.station(), server.get());
+    const auto brokerShown = publishEachTick(&window.station(), server.get(), mqtt.has_value());
+    std::unique_ptr<QObject> broker; // goes before the window and the metrics page
+    if (!startMqtt(mqtt, &window.station(), brokerShown, &broker))
+        return 3;
     if (!window.Form_Load())
         return 1;
     window.show();
@@ -58,7 +63,7 @@ void holdDuringStart(QtMsgType type, const QMessageLogContext&, const QString& m
 
 int run(WindowStart* start) {
     if (start->historyPath.isEmpty())
-        return runWindow(std::move(start->source), start->metrics);
+        return runWindow(std::move(start->source), start->metrics, start->mqtt);
     return runHistory(start->historyPath);
 }
 

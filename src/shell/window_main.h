@@ -2,6 +2,7 @@
 #pragma once
 
 #include "metrics/metrics_server.h"
+#include "mqtt/mqtt_options.h"
 #include "sensor/game_port.h"
 
 #include <QString>
@@ -21,6 +22,7 @@ struct WindowStart {
     std::unique_ptr<GamePortSource> source; // the main window's port; null with historyPath
     QString historyPath;                    // the history window alone, on this log
     std::optional<ListenAddress> metrics;   // serve metrics here
+    std::optional<MqttOptions> mqtt;        // publish to this broker
 };
 
 // The window library's entry: the main window on the source, or the history window alone,
