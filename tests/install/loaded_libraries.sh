@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # A run loads only what it uses: the runs without a window map no widget, drawing or plot
 # library, nor any D-Bus library while no desktop notification is sent, and the main window maps
-# the plot library only once a history window opens.
+# the plot library only once a history window opens; only a run with --mqtt maps the MQTT and TLS
+# libraries.
 # Usage: loaded_libraries.sh KELVANO
 set -u
 kelvano=$1
@@ -13,6 +14,7 @@ export HOME="$work" XDG_CONFIG_HOME="$work/config"
 unused='libQt6(Widgets|Gui|Svg|PrintSupport|DBus)|libQCustomPlot|libkelvano-(window|history|bus)'
 # (Qt's SVG library may come with its image plugins, which a menu bar's icons load.)
 plot='libQt6PrintSupport|libQCustomPlot|libkelvano-history'
+broker='libmosquitto|libssl|libkelvano-mqtt'
 
 # mapped PID: the libraries the running process PID has mapped, one name a line.
 mapped() { grep -oE '[^/ ]+\.so[.0-9]*$' "/proc/$1/maps" | sort -u; }
@@ -27,7 +29,7 @@ for run in "--version" "--help" "--list-devices" "--history $work/none.csv" \
     # shellcheck disable=SC2086 # the words of each run are split on purpose
     loaded=$(LD_DEBUG=files "$kelvano" $run 2>&1 >/dev/null | grep -oE 'file=[^ ]+' | sort -u)
     [ -n "$loaded" ] || fail "kelvano $run: the loader reported nothing"
-    printf '%s\n' "$loaded" | grep -E "$unused" && fail "kelvano $run maps the libraries above"
+    printf '%s\n' "$loaded" | grep -E "$unused|$broker" && fail "kelvano $run maps the libraries above"
 done
 
 # The headless run, while it logs.
@@ -35,7 +37,16 @@ printf '0 5203 31036\n' >"$work/replay"
 "$kelvano" --headless --replay "$work/replay" --log "$work/log.csv" --interval 1 2>/dev/null &
 pid=$!
 until_mapped $pid libkelvano-core
-mapped $pid | grep -E "$unused" && fail "the headless run maps the libraries above"
+mapped $pid | grep -E "$unused|$broker" && fail "the headless run maps the libraries above"
+kill $pid
+pid=""
+
+# With --mqtt (no broker there), the broker's libraries, and still no window.
+"$kelvano" --headless --replay "$work/replay" --log "$work/log.csv" --mqtt mqtt://127.0.0.1:1 \
+    2>/dev/null &
+pid=$!
+until_mapped $pid libmosquitto
+mapped $pid | grep -E "$unused" && fail "the headless run with --mqtt maps the libraries above"
 kill $pid
 pid=""
 
