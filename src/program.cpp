@@ -79,9 +79,9 @@ struct CommandLine {
         QStringLiteral("[ip:]port")};
     const QCommandLineOption mqtt{
         QStringLiteral("mqtt"),
-        QStringLiteral("Publish the readings, alarms and Home Assistant discovery to the MQTT "
-                       "broker at <url>: mqtt://[USER@]HOST[:PORT] or mqtts://... (TLS). The "
-                       "password comes from KELVANO_MQTT_PASSWORD or --mqtt-password-file."),
+        QStringLiteral("Publish the readings and alarms, found by Home Assistant, to the MQTT "
+                       "broker at <url>: mqtt://[USER@]HOST[:PORT], or mqtts:// with TLS. The "
+                       "password: $KELVANO_MQTT_PASSWORD or a file (--mqtt-password-file)."),
         QStringLiteral("url")};
     const QCommandLineOption mqttId{
         QStringLiteral("mqtt-id"),
