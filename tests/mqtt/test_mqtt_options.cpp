@@ -113,10 +113,11 @@ TEST(MqttPayloads, StateAndAlarm) {
     EXPECT_EQ(mqttAlarmWord(true, true, true), QStringLiteral("unplugged"));
 }
 
-// A tick's snapshot: each sensor's temperature after its offset (+2 on sensor 1), unrounded;
-// an unplugged sensor and a failed read give none.
+// A tick's snapshot: each sensor's temperature after its offset (+2 on sensor 1), unrounded,
+// and its name ("Sensor 2" while no profile is chosen); an unplugged sensor and a failed read
+// give none; the port status without its heading.
 TEST(MqttPayloads, SnapshotOfATick) {
-    ScriptedSource source({{0, 5203, 0}, {167, {}, {}}});
+    ScriptedSource source({{0, 5203, 31036}, {0, 5203, 0}, {167, {}, {}}});
     std::array<ChannelInput, 2> inputs;
     for (int s : {1, 2})
         inputs[s - 1].coefficients = initialCoefficients(s);
@@ -127,13 +128,17 @@ TEST(MqttPayloads, SnapshotOfATick) {
     cycle.tick(source, inputs);
     MqttSnapshot snapshot = MqttSnapshot::of(cycle, time);
     EXPECT_EQ(snapshot.time, time);
-    EXPECT_EQ(snapshot.port, QStringLiteral("sensor 2 unplugged"));
-    ASSERT_TRUE(snapshot.sensors[0]);
+    EXPECT_EQ(snapshot.port, QStringLiteral("sensors connected"));
+    ASSERT_TRUE(snapshot.sensors[0] && snapshot.sensors[1]);
     EXPECT_DOUBLE_EQ(snapshot.sensors[0]->celsius,
                      *steinhartHartCelsius(5203, initialCoefficients(1)) + 2);
     EXPECT_EQ(snapshot.sensors[0]->raw, 5203u);
     EXPECT_EQ(snapshot.sensors[0]->name, QStringLiteral("Fridge"));
-    EXPECT_FALSE(snapshot.sensors[1]);
+    EXPECT_EQ(snapshot.sensors[1]->name, QStringLiteral("Sensor 2"));
+    cycle.tick(source, inputs);
+    snapshot = MqttSnapshot::of(cycle, time);
+    EXPECT_EQ(snapshot.port, QStringLiteral("sensor 2 unplugged"));
+    EXPECT_TRUE(snapshot.sensors[0] && !snapshot.sensors[1]);
     cycle.tick(source, inputs);
     snapshot = MqttSnapshot::of(cycle, time);
     EXPECT_FALSE(snapshot.sensors[0] || snapshot.sensors[1]);
