@@ -66,25 +66,23 @@ class TestAlarmDialog : public QObject {
     void initTestCase() { qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit()); }
     void init() { cl_Kelvano().DeleteSetting(SettingsKeys::section()); }
 
-    // The dialog's captions, each field known to screen readers by its caption; its Test button.
-    void captions() {
+    // Each field is known to screen readers by its caption, a label's buddy (the captions
+    // themselves are in the reference image). Test fires a test event once the command can be
+    // split.
+    void accessibleFieldsAndTest() {
         auto w = loadedWindow();
         AlarmDialog* d = openDialog(w.get());
         QCOMPARE(d->windowTitle(), QStringLiteral("Kelvano alarms"));
         QVERIFY(!d->isModal());
-        QStringList captions;
-        for (const AlarmDialog::Sensor& s : d->sensors) {
-            captions << s.group->title();
-            for (const AlarmDialog::Row* row : {&s.high, &s.low, &s.hysteresis, &s.hold}) {
-                captions << row->caption->property("text").toString();
-                QCOMPARE(row->field->accessibleName(), captions.last());
+        for (const AlarmDialog::Sensor& s : d->sensors)
+            for (const AlarmDialog::Row* row :
+                 {&s.high, &s.low, &s.hysteresis, &s.hold, &std::as_const(d->command)}) {
+                const auto* label = qobject_cast<QLabel*>(row->caption);
+                QVERIFY(row->field->accessibleName().size() > 1);
+                QCOMPARE(row->field->accessibleName(), row->caption->property("text").toString());
+                QVERIFY(!label || label->buddy() == row->field);
             }
-        }
-        captions << d->command.caption->property("text").toString() << d->btnTest->text()
-                 << d->btnOK->text() << d->btnCancel->text();
         QCOMPARE(d->command.field->accessibleName(), QStringLiteral("Command"));
-
-        // Test fires a test event, once the command can be split.
         int tests = 0;
         connect(&w->alarms()->monitor(), &AlarmMonitor::alarmEvent, this,
                 [&](const AlarmEvent& e) { tests += e.kind == AlarmEvent::Test; });
@@ -95,10 +93,6 @@ class TestAlarmDialog : public QObject {
         d->command.field->clear();
         d->btnTest->click();
         QCOMPARE(tests, 1);
-        QCOMPARE(captions.join(u','),
-                 QStringLiteral("Sensor 1,High limit,Low limit,Hysteresis,Hold (seconds),Sensor 2,"
-                                "High limit,Low limit,Hysteresis,Hold (seconds),Command,Test,OK,"
-                                "Cancel"));
     }
 
     // Bad input: a message beside the field, nothing stored, the dialog stays open. Put right,
