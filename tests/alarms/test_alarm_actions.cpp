@@ -228,7 +228,8 @@ TEST(AlarmMonitor, CommandGetsTheEvent) {
                         {QStringLiteral("Alarm1Hold"), QStringLiteral("1")},
                         {QStringLiteral("AlarmCommand"),
                          rec.quoted() + R"( "two words" 'a "quoted" one' $HOME '')"}});
-    // Sensor 1 (°F) reads 50 °F at 5203 and 75 °F at 3000; then it is unplugged.
+    // Sensor 1 (°F) reads 50 °F at 5203 and 75 °F at 3000; then it is unplugged for 1 s (the
+    // hold time) while the port reads.
     ScriptedSource source(
         {{0, 5203, 31036}, {0, 3000, 31036}, {0, 3000, 31036}, {0, 5203, 31036}, {0, 0, 31036}});
     std::array<ChannelInput, 2> inputs;
@@ -246,7 +247,7 @@ TEST(AlarmMonitor, CommandGetsTheEvent) {
     monitor.runner().setOutput([&](const QString& line) { said << line; });
     monitor.load(&store, StoredSettings(store),
                  {TemperatureUnit::Fahrenheit, TemperatureUnit::Fahrenheit});
-    for (second = 0; second < 5; ++second) {
+    for (second = 0; second < 6; ++second) {
         cycle.tick(source, inputs);
         monitor.feed(cycle, {TemperatureUnit::Fahrenheit, TemperatureUnit::Fahrenheit});
     }
@@ -254,20 +255,24 @@ TEST(AlarmMonitor, CommandGetsTheEvent) {
     EXPECT_EQ(lines.value(0).toStdString(),
               "1970-01-01T00:00:02Z Kelvano: Sensor 1 high: Sensor 1: 75°F, above the high limit "
               "of 60°F since 00:00:01.");
-    const QString args = R"([two words][a "quoted" one][$HOME][])";
-    EXPECT_EQ(sortedLines(rec.record),
+    const std::string args = R"([two words][a "quoted" one][$HOME][])";
+    EXPECT_EQ(sortedLines(rec.record).toStdString(),
               args +
                   " KELVANO_EVENT=high KELVANO_LIMIT=60 KELVANO_SENSOR=1 KELVANO_UNIT=F "
                   "KELVANO_VALUE=75\n" +
                   args +
                   " KELVANO_EVENT=normal KELVANO_LIMIT=60 KELVANO_SENSOR=1 "
-                  "KELVANO_UNIT=F KELVANO_VALUE=50");
+                  "KELVANO_UNIT=F KELVANO_VALUE=50\n" +
+                  args +
+                  " KELVANO_EVENT=unplugged KELVANO_LIMIT= KELVANO_SENSOR=1 "
+                  "KELVANO_UNIT=F KELVANO_VALUE=");
     ASSERT_GT(rec.script.size(), 40);
     const QString name = "kelvano: alarm command \"" + rec.script.left(40) + "…\"";
     said.sort();
-    const QStringList each = {name + " exited with status 3", name + ": first line",
-                              name + ": unfinished"};
-    EXPECT_EQ(said, QStringList({each[0], each[0], each[1], each[1], each[2], each[2]}));
+    QStringList each; // one run a line, for the high, normal and unplugged events
+    for (const char* end : {" exited with status 3", ": first line", ": unfinished"})
+        each << name + end << name + end << name + end;
+    EXPECT_EQ(said.join(u'\n').toStdString(), each.join(u'\n').toStdString());
 }
 
 // Without a window a notification goes to the session bus only when one is there: named in the
