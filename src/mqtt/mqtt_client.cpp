@@ -64,7 +64,9 @@ MqttClient::MqttClient(MqttOptions options, QString version, QObject* parent)
         std::fflush(stderr);
     };
     clock_ = [] { return QDateTime::currentDateTime(); };
-    misc_.setInterval(1000);
+    // The library's own housekeeping is the keep-alive ping, due after 30 s of silence: a look
+    // every 5 s is soon enough, and wakes the program far less often than every second.
+    misc_.setInterval(5000);
     connect(&misc_, &QTimer::timeout, this, [this] {
         if (handle_) {
             mosquitto_loop_misc(handle_.get());

@@ -8,17 +8,13 @@
 # Usage: broker.sh KELVANO
 set -u
 kelvano=$1
-tmp=$(mktemp -d)
+. "$(dirname "$0")/../lib.sh"
+tmp=$work
+# The brokers, subscribers and runs started, killed at the end (a stopped broker too).
 pids=
 cleanup() {
-    for pid in $pids; do kill -CONT "$pid" && kill -9 "$pid"; done 2>/dev/null
-    [ -n "${KEEP:-}" ] || rm -rf "$tmp"
-}
-trap cleanup EXIT
-failed=0
-fail() {
-    printf '%s\n' "$*"
-    failed=1
+    for pid in $pids; do kill -9 "$pid"; done 2>/dev/null
+    rm -rf "$work"
 }
 export XDG_CONFIG_HOME="$tmp/config" HOME="$tmp" LANG=C.UTF-8 LC_ALL=C.UTF-8 TZ=UTC
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM KELVANO_MQTT_PASSWORD
@@ -29,15 +25,6 @@ printf '[Settings]\nAlarm1HighOn="True"\nAlarm1High="60"\n' >"$XDG_CONFIG_HOME/C
 printf '0 3000 31036\n0 3000 31036\n0 3000 31036\n0 3000 31036\n0 3000 31036\n0 3000 0\n' \
     >"$tmp/replay"
 
-# wait_for COMMAND...: until it succeeds, at most 60 s however slow the machine.
-wait_for() {
-    i=0
-    until "$@"; do
-        i=$((i + 1))
-        [ $i -lt 600 ] || return 1
-        sleep 0.1
-    done
-}
 has() { grep -qF -- "$2" "$tmp/$1"; }
 count() { grep -cF -- "$2" "$tmp/$1"; }
 at_least() { [ "$(count "$1" "$2")" -ge "$3" ]; }
