@@ -69,8 +69,7 @@ MqttClient::MqttClient(MqttOptions options, QString version, QObject* parent)
     misc_.setInterval(5000);
     connect(&misc_, &QTimer::timeout, this, [this] {
         if (handle_) {
-            mosquitto_loop_misc(handle_.get());
-            afterLoop();
+            afterLoop(mosquitto_loop_misc(handle_.get()));
         }
     });
     answer_.setSingleShot(true);
@@ -188,23 +187,26 @@ void MqttClient::attempted(quint64 attempt, int result, int error) {
     ::fcntl(socket, F_SETFD, ::fcntl(socket, F_GETFD) | FD_CLOEXEC);
 #endif
     reader_ = new QSocketNotifier(socket, QSocketNotifier::Read, this);
-    connect(reader_, &QSocketNotifier::activated, this, [this] {
-        mosquitto_loop_read(handle_.get(), 1);
-        afterLoop();
-    });
+    connect(reader_, &QSocketNotifier::activated, this,
+            [this] { afterLoop(mosquitto_loop_read(handle_.get(), 1)); });
     writer_ = new QSocketNotifier(socket, QSocketNotifier::Write, this);
-    connect(writer_, &QSocketNotifier::activated, this, [this] {
-        mosquitto_loop_write(handle_.get(), 1);
-        afterLoop();
-    });
+    connect(writer_, &QSocketNotifier::activated, this,
+            [this] { afterLoop(mosquitto_loop_write(handle_.get(), 1)); });
     misc_.start();
     afterLoop();
 }
 
 // After the library had its turn: the connection may be over, or have more to write.
-void MqttClient::afterLoop() {
+void MqttClient::afterLoop(int result) {
     if (!handle_)
         return;
+    // A connection lost before the broker accepted it (a TLS handshake that failed, say) is
+    // a failed attempt like any other; one lost after it was said as it went.
+    if (!connected_ && !refused_ && result != MOSQ_ERR_SUCCESS) {
+        give_up(
+            QStringLiteral("cannot reach %1: %2").arg(options_.address(), reason(result, errno)));
+        return;
+    }
     if (refused_ || mosquitto_socket(handle_.get()) < 0) {
         close();
         retryLater();

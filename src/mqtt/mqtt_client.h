@@ -77,7 +77,8 @@ class MqttClient : public QObject {
     Handle makeHandle();
     void attempt();
     void attempted(quint64 attempt, int result, int error);
-    void afterLoop();
+    // After the library had its turn; result is what its loop step returned.
+    void afterLoop(int result = 0);
     void give_up(const QString& why);
     void close();
     void retryLater();
