@@ -22,6 +22,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <vector>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace {
 // The event loop that runs the commands; one per test program.
@@ -329,7 +332,13 @@ TEST(DesktopNotifier, LeavesAThreadHeldByTheBusBehind) {
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(bus.fullServerName()));
     {
         DesktopNotifier notifier;
-        notifier.notify(QStringLiteral("Kelvano: Sensor 1 high"), QStringLiteral("75°F"), true);
+        {
+#if defined(__SANITIZE_ADDRESS__)
+            // The thread left behind is not freed, on purpose: not a leak to report.
+            __lsan::ScopedDisabler leftBehind;
+#endif
+            notifier.notify(QStringLiteral("Kelvano: Sensor 1 high"), QStringLiteral("75°F"), true);
+        }
         for (QDeadlineTimer deadline(30000); connections < 2 && !deadline.hasExpired();) {
             QCoreApplication::processEvents();
             QThread::msleep(10);
