@@ -12,9 +12,9 @@ class QThread;
 // Shows desktop notifications through the freedesktop notification service
 // on the session bus: a new notification for every call, never replacing an
 // earlier one, so the desktop's history keeps them all. Nothing touches the
-// bus, nor loads the D-Bus libraries, until the first notification. When no service answers, the fallback
-// (the tray icon's balloon) shows it; without one, or when it cannot, one line
-// goes to standard error.
+// bus, nor loads the D-Bus libraries, until the first notification. When no service answers, the
+// fallback (the tray icon's balloon) shows it; without one, or when it cannot, one line goes to
+// standard error.
 //
 // The bus is reached from a thread of its own, so a bus that never answers
 // holds up no reading: notify() returns at once, and the notifications wait
