@@ -3,7 +3,7 @@
 #include "program.h"
 
 #include "headless/headless_run.h"
-#include "metrics/metrics_feed.h"
+#include "metrics/metrics_module.h"
 #include "modules.h"
 #include "mqtt/mqtt_module.h"
 #include "sensor/demo_source.h"
@@ -14,8 +14,7 @@
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QFileInfo>
-#include <QHostInfo>
-#include <QNetworkInterface>
+#include <QSysInfo>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -203,35 +202,12 @@ std::unique_ptr<GamePortSource> sourceFor(const CommandLine& line, int* status,
 }
 
 // Where --metrics asks to serve: nothing when it is not given. False when its
-// value is malformed; the reason has been printed.
-bool metricsAddress(const CommandLine& line, std::optional<ListenAddress>* where) {
+// value is malformed or no address of this computer; the reason has been printed.
+bool metricsAddress(const CommandLine& line, std::optional<QString>* where) {
     if (!line.parser.isSet(line.metrics))
         return true;
-    QString error;
-    *where = parseListenAddress(line.parser.value(line.metrics), &error);
-    if (!*where) {
-        std::fprintf(stderr, "%s\n", qUtf8Printable(error));
-        return false;
-    }
-    // The system lets a server listen on a group or broadcast address, where no
-    // connection ever arrives: these are not addresses of this computer either.
-    const QHostAddress& address = (*where)->address;
-    bool broadcast = address.isBroadcast();
-    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces())
-        for (const QNetworkAddressEntry& entry : interface.addressEntries())
-            broadcast = broadcast || entry.broadcast() == address;
-    if (!address.isMulticast() && !broadcast)
-        return true;
-    const QString shown = address.protocol() == QAbstractSocket::IPv6Protocol
-                              ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
-                              : address.toString();
-    std::fprintf(stderr,
-                 "kelvano: cannot serve metrics on %s:%u: %s is a %s address, not an address of "
-                 "this computer\n",
-                 qUtf8Printable(shown), unsigned((*where)->port),
-                 qUtf8Printable(address.toString()), broadcast ? "broadcast" : "multicast");
-    where->reset();
-    return false;
+    *where = line.parser.value(line.metrics);
+    return checkMetricsAddress(**where);
 }
 
 // The broker --mqtt names, with its companion options: nothing when it is not given. False when
@@ -262,7 +238,7 @@ bool mqttOptions(const CommandLine& line, std::optional<MqttOptions>* options) {
     arguments.passwordFile = value(line.mqttPasswordFile);
     if (qEnvironmentVariableIsSet("KELVANO_MQTT_PASSWORD"))
         arguments.envPassword = qEnvironmentVariable("KELVANO_MQTT_PASSWORD");
-    arguments.hostName = QHostInfo::localHostName();
+    arguments.hostName = QSysInfo::machineHostName();
     const MqttOptionsResult result = parseMqttOptions(arguments);
     if (!result.options) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(result.error));
@@ -287,14 +263,13 @@ int runWindow(WindowStart start) {
 
 // The run without a window, with the metrics endpoint and the broker when asked for.
 int runHeadless(std::unique_ptr<GamePortSource> source, const HeadlessRun::Options& options,
-                const std::optional<ListenAddress>& metrics,
-                const std::optional<MqttOptions>& mqtt) {
-    std::unique_ptr<MetricsServer> server;
-    if (!serveMetrics(metrics, &server))
-        return 2;
+                const std::optional<QString>& metrics, const std::optional<MqttOptions>& mqtt) {
     HeadlessRun run(std::move(source), options);
-    const auto brokerShown = publishEachTick(&run.station(), server.get(), mqtt.has_value());
-    std::unique_ptr<QObject> broker; // goes before the run and the metrics page
+    std::unique_ptr<QObject> page;
+    std::function<void(bool)> brokerShown;
+    if (!serveMetrics(metrics, &run.station(), mqtt.has_value(), &page, &brokerShown))
+        return 2;
+    std::unique_ptr<QObject> broker; // goes before the metrics page
     if (!startMqtt(mqtt, &run.station(), brokerShown, &broker))
         return 3;
     return run.exec();
@@ -378,7 +353,7 @@ int runProgram(const QStringList& arguments) {
     std::unique_ptr<GamePortSource> source = sourceFor(line, &status, &options.device);
     if (!source)
         return status;
-    std::optional<ListenAddress> metrics;
+    std::optional<QString> metrics;
     if (!metricsAddress(line, &metrics))
         return 2;
     std::optional<MqttOptions> mqtt;
@@ -417,7 +392,7 @@ int kelvanoMain(int argc, char* argv[]) {
     std::unique_ptr<GamePortSource> source = history ? nullptr : sourceFor(line, &status);
     if (!history && !source)
         return status;
-    std::optional<ListenAddress> metrics;
+    std::optional<QString> metrics;
     if (!metricsAddress(line, &metrics))
         return 2;
     std::optional<MqttOptions> mqtt;

@@ -1,27 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "metrics_feed.h"
+// The metrics library's entries: the address check before a run starts, and the page that
+// listens to the station.
+#include "metrics_module.h"
+
+#include "alarms/alarm_monitor.h"
+#include "metrics/metrics_server.h"
+#include "station/station.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <cstdio>
+#include <QNetworkInterface>
 
-bool serveMetrics(const std::optional<ListenAddress>& where,
-                  std::unique_ptr<MetricsServer>* server) {
-    if (!where)
-        return true;
-    *server = std::make_unique<MetricsServer>();
-    QString error;
-    if ((*server)->start(*where, &error)) {
-        MetricsState state;
-        state.version = QCoreApplication::applicationVersion();
-        (*server)->publish(state);
-        return true;
-    }
-    std::fprintf(stderr, "%s\n", qUtf8Printable(error));
-    server->reset();
-    return false;
-}
+namespace {
 
+// The alarm limits switched on, each with whether it is in alarm.
 std::vector<AlarmLimitState> alarmStates(const AlarmMonitor& monitor) {
     std::vector<AlarmLimitState> states;
     const AlarmSettings settings = monitor.settings();
@@ -37,20 +29,79 @@ std::vector<AlarmLimitState> alarmStates(const AlarmMonitor& monitor) {
     return states;
 }
 
-std::function<void(bool)> publishEachTick(Station* station, MetricsServer* server, bool broker) {
-    if (!server)
-        return {};
-    auto state = std::make_shared<MetricsState>();
-    state->version = QCoreApplication::applicationVersion();
-    if (broker)
-        state->mqttConnected = false;
-    QObject::connect(station, &Station::ticked, station, [station, server, state] {
-        state->record(station->cycle(), QDateTime::currentMSecsSinceEpoch());
-        state->alarms = alarmStates(station->alarms());
-        server->publish(*state);
-    });
-    return [server, state](bool connected) {
-        state->mqttConnected = connected;
-        server->publish(*state);
-    };
+// The endpoint and the state it answers from, republished after each of the station's ticks.
+class MetricsPage : public QObject {
+  public:
+    explicit MetricsPage(bool broker) {
+        state_.version = QCoreApplication::applicationVersion();
+        if (broker)
+            state_.mqttConnected = false;
+    }
+
+    bool start(const ListenAddress& where, Station* station, QString* error) {
+        if (!server_.start(where, error))
+            return false;
+        server_.publish(state_);
+        connect(station, &Station::ticked, this, [this, station] {
+            state_.record(station->cycle(), QDateTime::currentMSecsSinceEpoch());
+            state_.alarms = alarmStates(station->alarms());
+            server_.publish(state_);
+        });
+        return true;
+    }
+
+    void showBroker(bool connected) {
+        state_.mqttConnected = connected;
+        server_.publish(state_);
+    }
+
+  private:
+    MetricsState state_;
+    MetricsServer server_;
+};
+
+// The address, read and checked: nothing, with the user's message in *error, when it is
+// malformed or is no address of this computer.
+std::optional<ListenAddress> checkedAddress(const QString& text, QString* error) {
+    std::optional<ListenAddress> where = parseListenAddress(text, error);
+    if (!where)
+        return where;
+    // The system lets a server listen on a group or broadcast address, where no connection ever
+    // arrives: these are not addresses of this computer either.
+    const QHostAddress& address = where->address;
+    bool broadcast = address.isBroadcast();
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces())
+        for (const QNetworkAddressEntry& entry : interface.addressEntries())
+            broadcast = broadcast || entry.broadcast() == address;
+    if (!address.isMulticast() && !broadcast)
+        return where;
+    const QString shown = address.protocol() == QAbstractSocket::IPv6Protocol
+                              ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                              : address.toString();
+    *error = QStringLiteral("kelvano: cannot serve metrics on %1:%2: %3 is a %4 address, not an "
+                            "address of this computer")
+                 .arg(shown)
+                 .arg(where->port)
+                 .arg(address.toString(),
+                      broadcast ? QStringLiteral("broadcast") : QStringLiteral("multicast"));
+    return std::nullopt;
+}
+
+} // namespace
+
+extern "C" bool kelvano_metrics_check(const QString* address, QString* error) {
+    return checkedAddress(*address, error).has_value();
+}
+
+extern "C" QObject* kelvano_metrics_serve(const MetricsStart* start,
+                                          std::function<void(bool)>* brokerShown, QString* error) {
+    const std::optional<ListenAddress> where = checkedAddress(start->address, error);
+    if (!where)
+        return nullptr;
+    auto page = std::make_unique<MetricsPage>(start->broker);
+    if (!page->start(*where, start->station, error))
+        return nullptr;
+    if (start->broker)
+        *brokerShown = [page = page.get()](bool connected) { page->showBroker(connected); };
+    return page.release();
 }

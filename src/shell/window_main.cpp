@@ -3,7 +3,7 @@
 
 #include "alarms/alarm_controller.h"
 #include "history/history_module.h"
-#include "metrics/metrics_feed.h"
+#include "metrics/metrics_module.h"
 #include "modules.h"
 #include "mqtt/mqtt_module.h"
 #include "shell/frm_help.h"
@@ -18,14 +18,14 @@ namespace {
 
 // The main window on the source until the last window closes; the metrics endpoint, when asked
 // for, is bound before the window opens; so is the broker's library loaded, when asked for.
-int runWindow(std::unique_ptr<GamePortSource> source, const std::optional<ListenAddress>& metrics,
+int runWindow(std::unique_ptr<GamePortSource> source, const std::optional<QString>& metrics,
               const std::optional<MqttOptions>& mqtt) {
-    std::unique_ptr<MetricsServer> server;
-    if (!serveMetrics(metrics, &server))
-        return 2;
     frmTemp1 window(std::move(source));
-    const auto brokerShown = publishEachTick(&window.station(), server.get(), mqtt.has_value());
-    std::unique_ptr<QObject> broker; // goes before the window and the metrics page
+    std::unique_ptr<QObject> page;
+    std::function<void(bool)> brokerShown;
+    if (!serveMetrics(metrics, &window.station(), mqtt.has_value(), &page, &brokerShown))
+        return 2;
+    std::unique_ptr<QObject> broker; // goes before the metrics page
     if (!startMqtt(mqtt, &window.station(), brokerShown, &broker))
         return 3;
     if (!window.Form_Load())

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "metrics/metrics_server.h"
 #include "mqtt/mqtt_options.h"
 #include "sensor/game_port.h"
 
@@ -21,7 +20,7 @@ struct WindowStart {
     char** argv = nullptr; // exists already (tests)
     std::unique_ptr<GamePortSource> source; // the main window's port; null with historyPath
     QString historyPath;                    // the history window alone, on this log
-    std::optional<ListenAddress> metrics;   // serve metrics here
+    std::optional<QString> metrics;         // serve metrics here (--metrics)
     std::optional<MqttOptions> mqtt;        // publish to this broker
 };
 

@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # A run loads only what it uses: the runs without a window map no widget, drawing or plot
 # library, nor any D-Bus library while no desktop notification is sent, and the main window maps
-# the plot library only once a history window opens; only a run with --mqtt maps the MQTT and TLS
-# libraries.
+# the plot library only once a history window opens; only a run with --metrics maps the network
+# and HTTP libraries, and only a run with --mqtt the MQTT and TLS libraries.
 # Usage: loaded_libraries.sh KELVANO
 set -u
 kelvano=$1
@@ -15,6 +15,7 @@ unused='libQt6(Widgets|Gui|Svg|PrintSupport|DBus)|libQCustomPlot|libkelvano-(win
 # (Qt's SVG library may come with its image plugins, which a menu bar's icons load.)
 plot='libQt6PrintSupport|libQCustomPlot|libkelvano-history'
 broker='libmosquitto|libssl|libkelvano-mqtt'
+network='libQt6(Network|HttpServer)|libkelvano-metrics'
 
 # mapped PID: the libraries the running process PID has mapped, one name a line.
 mapped() { grep -oE '[^/ ]+\.so[.0-9]*$' "/proc/$1/maps" | sort -u; }
@@ -29,7 +30,7 @@ for run in "--version" "--help" "--list-devices" "--history $work/none.csv" \
     # shellcheck disable=SC2086 # the words of each run are split on purpose
     loaded=$(LD_DEBUG=files "$kelvano" $run 2>&1 >/dev/null | grep -oE 'file=[^ ]+' | sort -u)
     [ -n "$loaded" ] || fail "kelvano $run: the loader reported nothing"
-    printf '%s\n' "$loaded" | grep -E "$unused|$broker" && fail "kelvano $run maps the libraries above"
+    printf '%s\n' "$loaded" | grep -E "$unused|$broker|$network" && fail "kelvano $run maps the libraries above"
 done
 
 # The headless run, while it logs.
@@ -37,7 +38,7 @@ printf '0 5203 31036\n' >"$work/replay"
 "$kelvano" --headless --replay "$work/replay" --log "$work/log.csv" --interval 1 2>/dev/null &
 pid=$!
 until_mapped $pid libkelvano-core
-mapped $pid | grep -E "$unused|$broker" && fail "the headless run maps the libraries above"
+mapped $pid | grep -E "$unused|$broker|$network" && fail "the headless run maps the libraries above"
 kill $pid
 pid=""
 
@@ -46,7 +47,7 @@ pid=""
     2>/dev/null &
 pid=$!
 until_mapped $pid libmosquitto
-mapped $pid | grep -E "$unused" && fail "the headless run with --mqtt maps the libraries above"
+mapped $pid | grep -E "$unused|$network" && fail "the headless run with --mqtt maps the libraries above"
 kill $pid
 pid=""
 
@@ -54,5 +55,5 @@ pid=""
 QT_QPA_PLATFORM=offscreen "$kelvano" --replay "$work/replay" 2>/dev/null &
 pid=$!
 until_mapped $pid libkelvano-window
-mapped $pid | grep -E "$plot" && fail "the main window maps the plot libraries above"
+mapped $pid | grep -E "$plot|$network" && fail "the main window maps the plot libraries above"
 exit $failed
