@@ -10,6 +10,8 @@
 #include "shell/frm_temp1.h"
 
 #include <QApplication>
+#include <QIconEngine>
+#include <QProxyStyle>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -45,6 +47,51 @@ int runHistory(const QString& path) {
     }
     return QApplication::exec();
 }
+
+// An icon made only when it is first drawn.
+class DeferredIcon : public QIconEngine {
+  public:
+    explicit DeferredIcon(std::function<QIcon()> make) : make_(std::move(make)) {}
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return icon().pixmap(size, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return icon().actualSize(size, mode, state);
+    }
+    QIconEngine* clone() const override { return new DeferredIcon(*this); }
+
+  private:
+    const QIcon& icon() {
+        if (make_) {
+            icon_ = make_();
+            make_ = nullptr;
+        }
+        return icon_;
+    }
+    std::function<QIcon()> make_;
+    QIcon icon_;
+};
+
+// The style of the platform, but for the icon of the button that a menu bar shows when its menus
+// do not fit: the style reads it from a PNG file, and Qt's image reader loads every image plugin
+// (SVG, JPEG, GIF, ICO) at its first file. Every menu bar asks for that icon as it is made; ours
+// never shows the button, so the icon is made when it is drawn, if ever.
+class WindowStyle : public QProxyStyle {
+  public:
+    using QProxyStyle::QProxyStyle;
+    QIcon standardIcon(StandardPixmap which, const QStyleOption* option,
+                       const QWidget* widget) const override {
+        if (which != SP_ToolBarHorizontalExtensionButton &&
+            which != SP_ToolBarVerticalExtensionButton)
+            return QProxyStyle::standardIcon(which, option, widget);
+        const QStyle* base = baseStyle();
+        return QIcon(new DeferredIcon([base, which] { return base->standardIcon(which); }));
+    }
+};
 
 // While the GUI application object connects to the display, Qt's messages are held back: a
 // display that does not answer ends the program with one line of ours (Qt would abort with a
@@ -87,5 +134,6 @@ extern "C" int kelvano_window_main(WindowStart* start) {
     heldMessages.clear();
     // Lets the desktop match the windows to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(KELVANO_APP_ID));
+    QApplication::setStyle(new WindowStyle(QApplication::style()->name()));
     return run(start);
 }

@@ -12,16 +12,19 @@ pid=
 running=pid
 export HOME="$work" XDG_CONFIG_HOME="$work/config"
 unused='libQt6(Widgets|Gui|Svg|PrintSupport|DBus)|libQCustomPlot|libkelvano-(window|history|bus)'
-# (Qt's SVG library may come with its image plugins, which a menu bar's icons load.)
 plot='libQt6PrintSupport|libQCustomPlot|libkelvano-history'
 broker='libmosquitto|libssl|libkelvano-mqtt'
 network='libQt6(Network|HttpServer)|libkelvano-metrics'
+images='libQt6Svg|libq(svg|gif|ico|jpeg)\.so'
 
 # mapped PID: the libraries the running process PID has mapped, one name a line.
 mapped() { grep -oE '[^/ ]+\.so[.0-9]*$' "/proc/$1/maps" | sort -u; }
 # until_mapped PID NAME: until PID maps NAME.
 maps() { mapped "$1" | grep -q "$2"; }
 until_mapped() { wait_for maps "$1" "$2" || fail "$2 never mapped: $(mapped "$1" | tr '\n' ' ')"; }
+# until_idle PID: until the main thread of PID waits for events, its window made.
+idle() { grep -q poll "/proc/$1/wchan"; }
+until_idle() { wait_for idle "$1" || fail "kelvano never waited for events"; }
 
 # Runs that end at once: every library the loader opens, as it reports them.
 printf 'probe 165\n' >"$work/no-device"
@@ -51,9 +54,11 @@ mapped $pid | grep -E "$unused|$network" && fail "the headless run with --mqtt m
 kill $pid
 pid=""
 
-# The main window, offscreen: widgets, but no plot until a history window opens.
+# The main window, offscreen: widgets, but no plot until a history window opens, and no image
+# plugin while it shows no image.
 QT_QPA_PLATFORM=offscreen "$kelvano" --replay "$work/replay" 2>/dev/null &
 pid=$!
 until_mapped $pid libkelvano-window
-mapped $pid | grep -E "$plot|$network" && fail "the main window maps the plot libraries above"
+until_idle $pid
+mapped $pid | grep -E "$plot|$network|$images" && fail "the main window maps the libraries above"
 exit $failed

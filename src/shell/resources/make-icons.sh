@@ -1,6 +1,7 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Draws the program icon (kelvano.png, 32 x 32) and the About logo (logo.png,
+# Draws the program icon (kelvano.png, 32 x 32, and the same pixels as plain RGBA bytes in
+# kelvano.rgba, which the program reads without an image decoder) and the About logo (logo.png,
 # 72 x 72) with ImageMagick. Run it from any folder; it writes next to itself.
 # Then renders the installed icon, the same drawing as an SVG under data/icons,
 # at the usual menu sizes with rsvg-convert (Debian: librsvg2-bin).
@@ -29,6 +30,7 @@ convert -size 32x32 xc:none \
     -draw 'line 21,6 24,6' -draw 'line 21,10 23,10' -draw 'line 21,14 24,14' \
     -draw 'line 21,18 23,18' \
     $PNGOPTS PNG32:kelvano.png
+convert kelvano.png rgba:kelvano.rgba
 
 # Logo: two thermometers side by side, red for sensor 1 and blue for
 # sensor 2, with a scale between them.
