@@ -278,6 +278,15 @@ TEST(AlarmMonitor, CommandGetsTheEvent) {
     EXPECT_EQ(said.join(u'\n').toStdString(), each.join(u'\n').toStdString());
 }
 
+// A low alarm's end as its notification says it (a replay's events are in the rule's table).
+TEST(AlarmMonitor, LowAlarmEndText) {
+    const AlarmEvent e{
+        1,   AlarmEvent::Normal, AlarmCondition::Low, 50, 40, TemperatureUnit::Fahrenheit, false, 0,
+        1000};
+    EXPECT_EQ(AlarmMonitor::body(e, QStringLiteral("Freezer")).toStdString(),
+              "Freezer: 50°F, back above the low limit of 40°F (alarm since 00:00:00).");
+}
+
 // Without a window a notification goes to the session bus only when one is there: named in the
 // environment, or at its usual place in the runtime folder; else the fallback (the tray's balloon)
 // shows it at once. Standard error says why the desktop got none when a bus named cannot be

@@ -83,16 +83,17 @@ class TestAlarmDialog : public QObject {
                 QVERIFY(!label || label->buddy() == row->field);
             }
         QCOMPARE(d->command.field->accessibleName(), QStringLiteral("Command"));
-        int tests = 0;
+        QStringList tests; // the test notification's text, with sensor 1's reading
         connect(&w->alarms()->monitor(), &AlarmMonitor::alarmEvent, this,
-                [&](const AlarmEvent& e) { tests += e.kind == AlarmEvent::Test; });
+                [&](const AlarmEvent& e) { tests << AlarmMonitor::body(e, QStringLiteral("S")); });
         d->command.field->setText(QStringLiteral("notify 'x"));
         d->btnTest->click();
-        QCOMPARE(tests, 0);
+        QCOMPARE(tests, QStringList());
         QCOMPARE(shownErrors(d), QStringLiteral("errCommand: A quote is not closed"));
         d->command.field->clear();
+        w->Timer1_Timer();
         d->btnTest->click();
-        QCOMPARE(tests, 1);
+        QCOMPARE(tests, QStringList{"S: 50°F. A test of the alarm notification and command."});
     }
 
     // Bad input: a message beside the field, nothing stored, the dialog stays open. Put right,
