@@ -6,17 +6,9 @@
 #include "sensor/scripted_source.h"
 #include "settings/settings_keys.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QEventLoop>
-#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QThread>
-#include <QTimer>
+#include <QtCore>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -278,13 +270,19 @@ TEST(AlarmMonitor, CommandGetsTheEvent) {
     EXPECT_EQ(said.join(u'\n').toStdString(), each.join(u'\n').toStdString());
 }
 
-// A low alarm's end as its notification says it (a replay's events are in the rule's table).
-TEST(AlarmMonitor, LowAlarmEndText) {
-    const AlarmEvent e{
-        1,   AlarmEvent::Normal, AlarmCondition::Low, 50, 40, TemperatureUnit::Fahrenheit, false, 0,
-        1000};
-    EXPECT_EQ(AlarmMonitor::body(e, QStringLiteral("Freezer")).toStdString(),
-              "Freezer: 50°F, back above the low limit of 40°F (alarm since 00:00:00).");
+// An alarm's end as its notification says it, where no replay above gives it.
+TEST(AlarmMonitor, EndTexts) {
+    using C = AlarmCondition;
+    const auto F = TemperatureUnit::Fahrenheit;
+    const std::pair<AlarmEvent, const char*> cases[] = {
+        {{1, AlarmEvent::Normal, C::Low, 50, 40}, "50°F, back above the low limit of 40°F (alarm"},
+        {{1, AlarmEvent::Normal, C::High, 50, {}, F, true}, "high limit switched off (alarm"},
+        {{1, AlarmEvent::Normal, C::Low, 50, {}, F, true}, "low limit switched off (alarm"},
+        {{1, AlarmEvent::Normal, C::Unplugged, {}, {}, F, true}, "limits switched off (unplugged"},
+    };
+    for (const auto& [event, text] : cases)
+        EXPECT_EQ(AlarmMonitor::body(event, QStringLiteral("S")).toStdString(),
+                  std::string("S: ") + text + " since 00:00:00).");
 }
 
 // Without a window a notification goes to the session bus only when one is there: named in the
