@@ -8,8 +8,8 @@
 #include "sensor/scripted_source.h"
 #include "shell/frm_temp1.h"
 
-#include <QComboBox>
-#include <QStringList>
+#include <QtTest>
+#include <QtWidgets>
 #include <memory>
 
 // A main window on a replayed port, started up as the program starts it;

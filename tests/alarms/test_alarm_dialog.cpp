@@ -7,15 +7,6 @@
 #include "settings/setup_panel.h"
 #include "window_support.h"
 
-#include <QCheckBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTemporaryDir>
-#include <QtTest>
-
 namespace {
 // Sensor 1 reads 50 °F (5203), 75 °F (3000) twice, then 50 °F again; sensor 2 reads 50 °F.
 const char* const crossing = "0 5203 31036\n0 3000 31036\n0 3000 31036\n0 5203 31036\n";

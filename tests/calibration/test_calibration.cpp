@@ -5,14 +5,6 @@
 #include "settings/setup_panel.h"
 #include "window_support.h"
 
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTableWidget>
-#include <QTemporaryDir>
-#include <QtTest>
 #include <cmath>
 
 namespace {

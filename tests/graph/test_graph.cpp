@@ -4,12 +4,6 @@
 #include "graph/frm_graph.h"
 #include "window_support.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QLabel>
-#include <QPushButton>
-#include <QScreen>
-#include <QtTest>
 #include <cmath>
 
 namespace {

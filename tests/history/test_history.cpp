@@ -9,8 +9,6 @@
 #include "window_support.h"
 
 #include <QSvgRenderer>
-#include <QTemporaryDir>
-#include <QtTest>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>

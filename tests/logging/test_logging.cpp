@@ -7,13 +7,6 @@
 #include "widgets/message_box.h"
 #include "window_support.h"
 
-#include <QApplication>
-#include <QLockFile>
-#include <QMessageBox>
-#include <QRadioButton>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QtTest>
 #include <csignal>
 #include <sys/resource.h>
 #include <unistd.h>

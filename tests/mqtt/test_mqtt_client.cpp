@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mqtt/mqtt_client.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QTcpServer>
+#include <QtCore>
 #include <gtest/gtest.h>
 
 // Nobody listens: the pause before each new attempt doubles up to the longest, and the failure

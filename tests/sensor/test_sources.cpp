@@ -4,8 +4,7 @@
 #include "sensor/demo_source.h"
 #include "sensor/scripted_source.h"
 
-#include <QFile>
-#include <QTemporaryDir>
+#include <QtCore>
 #include <climits>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -6,13 +6,6 @@
 #include "widgets/message_box.h"
 #include "window_support.h"
 
-#include <QAbstractItemView>
-#include <QApplication>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTemporaryDir>
-#include <QtTest>
 #include <csignal>
 #include <cstdio>
 #include <functional>

@@ -9,14 +9,6 @@
 #include "widgets/message_box.h"
 #include "window_support.h"
 
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QtTest>
-
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
 

@@ -7,7 +7,6 @@
 #include "settings/settings_keys.h"
 #include "station/station.h"
 
-#include <QTimer>
 #include <QtTest>
 
 namespace {
