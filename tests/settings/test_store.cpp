@@ -4,11 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QDataStream>
-#include <QDateTime>
-#include <QDir>
-#include <QSettings>
-#include <QTemporaryDir>
+#include <QtCore>
 
 #include <csignal>
 #include <sys/ptrace.h>
@@ -176,18 +172,6 @@ TEST_F(Store, ListsAndDeletesValuesAndSections) {
     EXPECT_FALSE(store.DeleteSetting("/"));
     EXPECT_FALSE(store.DeleteSetting("")); // never wipes the whole application
     EXPECT_EQ(store.GetAllSettings(""), Values({{"Settings", "kept"}}));
-}
-
-TEST_F(Store, CompanyAndAppNameAreTrimmedOrReset) {
-    const QString cases[][2] = {{"", "Corvanta"}, {"  Acme Co  ", "Acme Co"}, {"   ", ""}};
-    for (const auto& [set, name] : cases) {
-        cl_Kelvano other;
-        other.setCompany(set);
-        other.setAppName(set);
-        EXPECT_EQ(other.Company() + '|' + other.AppName(),
-                  name + '|' + (set.isEmpty() ? "Kelvano" : name));
-        EXPECT_EQ(other.SaveSetting("Settings", "k", "v"), !name.isEmpty());
-    }
 }
 
 // A failed change leaves the file as it was and no stray file (root acts as nobody here).
