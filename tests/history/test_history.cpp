@@ -65,11 +65,6 @@ void followByHand(HistoryWindow* w) {
         }
     QCOMPARE(stopped, 1);
 }
-
-QString localText(double seconds) {
-    return QDateTime::fromMSecsSinceEpoch(qint64(seconds * 1000))
-        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-}
 } // namespace
 
 class TestHistory : public QObject {
@@ -201,7 +196,9 @@ class TestHistory : public QObject {
                 QStringLiteral("%1 %2 %3 %4 ")
                     .arg(read.size())
                     .arg(reader.rowsSkipped())
-                    .arg(read.isEmpty() ? QString() : localText(read.times.first()))
+                    .arg(read.isEmpty() ? QString()
+                                        : QDateTime::fromSecsSinceEpoch(qint64(read.times.first()))
+                                              .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
                     .arg(read.isEmpty() ? 0 : int(read.times.last() - read.times.first())) +
                 message(reader);
             QCOMPARE(
