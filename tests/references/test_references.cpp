@@ -11,11 +11,6 @@
 #include "shell/frm_help.h"
 #include "window_support.h"
 
-#include <QFontDatabase>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QtTest>
 #include <cmath>
 
 namespace {
