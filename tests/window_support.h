@@ -2,7 +2,7 @@
 
 #pragma once
 
-// Helpers shared by the tests that drive the main window.
+// Helpers shared by the tests that drive the windows.
 
 #include "logging/log_panel.h"
 #include "sensor/scripted_source.h"
@@ -11,6 +11,18 @@
 #include <QtTest>
 #include <QtWidgets>
 #include <memory>
+
+// The tests' own settings folder, in place before the first test: never the user's.
+struct ConfigHome : QTemporaryDir {
+    ConfigHome() { qputenv("XDG_CONFIG_HOME", path().toLocal8Bit()); }
+};
+static const ConfigHome configHome;
+
+// A file's bytes, "(missing)" when it cannot be read.
+inline QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
 
 // A main window on a replayed port, started up as the program starts it;
 // null when start-up ended the program.

@@ -59,20 +59,12 @@ frmGraph* graphWindow() {
 
 class TestGraph : public QObject {
     Q_OBJECT
-    QTemporaryDir config;
 
   private Q_SLOTS:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit()); }
-
     // The edges that the graph's reference image does not show. Ticks of sensor 1's texts ("a/b":
     // b for sensor 2, "x*n": n blanks), then the pixels seen from (x, y) on, down '|' or along '-'.
     void chart() {
-        const struct {
-            const char *name, *ticks;
-            int x, y;
-            char direction;
-            const char* seen;
-        } cases[] = {
+        const std::tuple<const char*, const char*, int, int, char, const char*> cases[] = {
             {"33.8 on row 166, sensor 2 in blue", "x x/33.8", 398, 164, '|', ".BB."},
             {"72.5 on row 128, half to even", "x 72.5", 398, 126, '|', ".RR."},
             {"200 on the top row", "x 200", 398, 0, '|', "R.."},
@@ -87,18 +79,16 @@ class TestGraph : public QObject {
             {"row -32768 joins from above", "100 32968 150", 397, 47, '|', "RRRR..."},
             {"row -32769 breaks the trace", "100 32969 150", 397, 47, '|', "..RR..."},
         };
-        for (const auto& c : cases) {
+        for (const auto& [name, ticks, x, y, direction, want] : cases) {
             StripChart chart(background());
-            for (const QString& tick : QString::fromLatin1(c.ticks).split(u' ')) {
+            for (const QString& tick : QString::fromLatin1(ticks).split(u' ')) {
                 const QStringList repeat = tick.split(u'*');
                 const QStringList values = repeat[0].split(u'/');
                 for (int i = 0; i < repeat.value(1, QStringLiteral("1")).toInt(); ++i)
                     chart.tick({values[0], values.value(1, QStringLiteral("y"))});
             }
-            const QString seen =
-                pixels(chart.image(), c.x, c.y, int(strlen(c.seen)), c.direction == '|');
-            QVERIFY2(seen == QLatin1String(c.seen),
-                     qPrintable(c.name + QStringLiteral(": ") + seen));
+            const QString seen = pixels(chart.image(), x, y, int(strlen(want)), direction == '|');
+            QVERIFY2(seen == QLatin1String(want), qPrintable(name + QStringLiteral(": ") + seen));
         }
     }
 
@@ -129,7 +119,6 @@ class TestGraph : public QObject {
     // The window plots the main window's values, goes on without it, and closing empties it.
     void plotsTheMainWindowsValues() {
         auto w = loadedWindow();
-        QVERIFY(w);
         w->show();
         const QImage empty = StripChart(background()).image();
 
@@ -143,18 +132,17 @@ class TestGraph : public QObject {
         graph->Timer1_Timer();
         QCOMPARE(pixels(onScreen(graph), 398, 127, 2, true) +
                      pixels(onScreen(graph), 398, 165, 2, true),
-                 QStringLiteral("RRBB"));
+                 "RRBB");
 
         // Without the main window it stays and plots the last values.
         w->close();
         graph->Timer1_Timer();
-        QCOMPARE(pixels(onScreen(graph), 395, 128, 4, false), QStringLiteral("RRRR"));
+        QCOMPARE(pixels(onScreen(graph), 395, 128, 4, false), "RRRR");
 
         QTest::mouseClick(graph->btnG_Close, Qt::LeftButton);
         QTRY_VERIFY(graph.isNull());
         w->mnuGraph->trigger();
         graph = graphWindow();
-        QVERIFY(graph);
         QCOMPARE(onScreen(graph), empty);
     }
 };
