@@ -108,7 +108,8 @@ TEST(JoystickSource, ListsTheJoysticksAndReadsTheOneChosen) {
     EXPECT_FALSE(SDL_HasEvents(SDL_JOYAXISMOTION, SDL_JOYDEVICEREMOVED));
 }
 
-// Finding a device by the ID given on the command line; without a match, the whole message.
+// Finding a device by the ID given on the command line; without a match, the whole message (with
+// none plugged in: command_line.sh).
 TEST(FindDevice, IndexThenGuidThenAUniquePartOfTheName) {
     const std::vector<JoystickInfo> devices = {
         {0, QStringLiteral("Thermo Adapter"), 2, QStringLiteral("03000000aa")},
@@ -130,9 +131,6 @@ TEST(FindDevice, IndexThenGuidThenAUniquePartOfTheName) {
         const int found = findDevice(devices, QString::fromLatin1(id), &error);
         EXPECT_EQ(found < 0 ? error.toStdString() : std::to_string(found), expected) << id;
     }
-    QString error;
-    EXPECT_EQ(findDevice({}, QStringLiteral("0"), &error), -1);
-    EXPECT_EQ(error.toStdString(), "no joystick matches \"0\"; no joystick is plugged in.");
 }
 
 } // namespace

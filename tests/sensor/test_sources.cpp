@@ -7,7 +7,6 @@
 #include <QtCore>
 #include <climits>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 using namespace std::string_literals; // "\0" inside a std::string literal is kept
 
@@ -21,7 +20,6 @@ TEST(ScriptedSource, ReplaysReadsThenRepeatsTheLast) {
                                         nullptr);
     ASSERT_TRUE(source);
     EXPECT_EQ(source->probeDevice(), 165);
-    EXPECT_EQ(ScriptedSource::parse(QStringLiteral("0 1 2"), nullptr)->probeDevice(), 0);
     PortReading r;
     const std::tuple<int, uint32_t, uint32_t> expected[] = {
         {0, 5203, 3103}, {6, 5203, 3103}, {0, 0, 65535}, {0, 7903, 53133}, {0, 7903, 53133}};
@@ -47,11 +45,8 @@ TEST(ScriptedSource, RejectsMalformedScriptsWithTheLine) {
         {"0 1\n"s, "1: expected: CODE or CODE X Y"},
         {"probe\n"s, "1: expected: probe CODE"},
         {"probe 0\rprobe 0\r"s, "2: a second probe entry"},
-        {"0\n# note\nprobe 0\n"s, "3: probe entry after a read"},
         {"99999999999 1 2\n"s, "1: unknown entry: 99999999999"},
         // At most 40 characters of a word, a character outside the BMP being one.
-        {std::string(41, 'x') + std::string(1 << 20, 'y'),
-         "1: unknown entry: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\u2026"},
         {std::string(39, '\0') + "\U0001F321",
          "1: unknown entry: "s + QStringLiteral("\\0").repeated(39).toStdString() + "\U0001F321"},
         {"0 0 " + std::string(39, '9') + "\U0001F321.", "1: axis value must be a whole number "
@@ -66,7 +61,7 @@ TEST(ScriptedSource, RejectsMalformedScriptsWithTheLine) {
     }
 }
 
-// Only a regular file of at most 16 MB is read; a FIFO or a device is never opened.
+// Only a regular file of at most 16 MB is read (a FIFO or a device: command_line.sh).
 TEST(ScriptedSource, FileErrorsNameTheFile) {
     QTemporaryDir dir;
     // size bytes: a comment padded with NULs, then the last line, "0 1 2".
@@ -82,16 +77,12 @@ TEST(ScriptedSource, FileErrorsNameTheFile) {
         file.write(QByteArray::fromStdString(bytes));
         return file.fileName();
     };
-    const QString fifo = dir.filePath(QStringLiteral("fifo"));
-    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const qint64 limit = ScriptedSource::maxFileSize;
     const std::pair<QString, QString> cases[] = {
         // a lone CR ends a line in a file too
         {make("bad", "0 1 2\r0 5\0junk 2\r\n"s),
          ":2: axis value must be a whole number from 0 to 65535: 5\\0junk"},
         {dir.filePath(QStringLiteral("missing")), ":0: cannot open: No such file or directory"},
-        {QStringLiteral("/dev/zero"), ": not a regular file"},
-        {fifo, ": not a regular file"},
         {make("largest", ""s, limit), ""},
         {make("too large", ""s, limit + 1), ": larger than 16 MB"},
     };
@@ -105,7 +96,6 @@ TEST(ScriptedSource, FileErrorsNameTheFile) {
 
 // Half an hour of the demo: about 21 °C and 8 °C on average, a degree at a time.
 TEST(DemoSource, BelievableSlowlyChangingTemperatures) {
-    EXPECT_EQ(DemoSource().probeDevice(), 0);
     for (int sensor : {1, 2}) {
         DemoSource demo;
         int sum = 0, previous = INT_MIN;

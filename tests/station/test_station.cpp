@@ -32,14 +32,6 @@ class TestStation : public QObject {
                                                              {"cboTimerL", "1"}}));
     }
 
-    void withoutDeviceNothingStarts() {
-        Station station(replay("probe 1\n0 5203 31036\n"), AlarmMonitor::Mode::Headless);
-        QVERIFY(!station.start());
-        QVERIFY(!station.timer()->isActive());
-        QCOMPARE(station.units(), (std::array{TemperatureUnit::Fahrenheit,
-                                              TemperatureUnit::Fahrenheit})); // nothing loaded
-    }
-
     void ticksAnnounceInOrder() {
         // Both sensors at 10 °C, then unplugged, then back.
         Station station(replay("0 5203 31036\n0 5203 31036\n167\n0 5203 31036\n"),
@@ -78,8 +70,6 @@ class TestStation : public QObject {
                          at + "Kelvano: Sensor 1 back to normal: Sensor 1: 50°F, plugged in again "
                               "(unplugged since 07:48:47).",
                          tick}));
-        station.stop();
-        QVERIFY(!station.timer()->isActive());
     }
 
     // Rows hold the station's readouts. Log rotation moves the file before its SIGHUP: a row due
