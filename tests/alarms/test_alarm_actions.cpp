@@ -24,6 +24,8 @@ QCoreApplication& app() {
     static int argc = 1;
     static char name[] = "test_alarms", *argv[] = {name, nullptr};
     static QCoreApplication instance(argc, argv);
+    static const QTemporaryDir config; // the tests' own settings, never the user's
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     return instance;
 }
 
@@ -69,7 +71,6 @@ struct Recorder {
                 "echo 'first line' >&2\n"
                 "printf 'unfinished' >&2\n"
                 "exit 3\n");
-        f.close();
         f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
     // The script's path as the command field holds it, in single quotes.
@@ -106,12 +107,8 @@ TEST(AlarmCommand, Limits) {
     app();
     const QString huge = QString(1'000'000, u'a');
     const QString sleep = QStringLiteral("sleep 100");
-    struct Case {
-        const char* setup; // "free N", "0.1 s", "SIGTERM ignored"
-        QStringList commands;
-        const char* lines;
-    };
-    const Case cases[] = {
+    // The setup ("free N", "0.1 s", "SIGTERM ignored"), the commands, the lines.
+    const std::tuple<const char*, QStringList, const char*> cases[] = {
         // Only a failure is reported.
         {"",
          {"true", "sh -c 'exit 3'", "sh -c 'kill -HUP $$'", "/nonexistent/alarm-command --flag"},
@@ -155,11 +152,11 @@ TEST(AlarmCommand, Limits) {
         if (fcntl(fd, F_GETFD) >= 0)
             standard.push_back(fd);
     }
-    for (const Case& c : cases) {
+    for (const auto& [setupText, commands, wanted] : cases) {
         CommandRunner runner;
         QStringList lines;
         runner.setOutput([&](const QString& line) { lines << line; });
-        const QString setup = QString::fromUtf8(c.setup);
+        const QString setup = QString::fromUtf8(setupText);
         if (setup.contains(u"0.1 s"))
             runner.setTimeLimits(std::chrono::milliseconds(100), std::chrono::milliseconds(100));
         rlimit limit;
@@ -176,7 +173,7 @@ TEST(AlarmCommand, Limits) {
         const sighandler_t term =
             std::signal(SIGTERM, setup.contains(u"ignored") ? SIG_IGN : SIG_DFL);
         setrlimit(RLIMIT_NOFILE, &limit);
-        for (const QString& command : c.commands)
+        for (const QString& command : commands)
             runner.run(command, {});
         setrlimit(RLIMIT_NOFILE, &all);
         std::signal(SIGTERM, term);
@@ -199,11 +196,11 @@ TEST(AlarmCommand, Limits) {
             }
             shown << line + (n > 1 ? QStringLiteral(" ×%1").arg(n) : QString());
         }
-        EXPECT_EQ(shown.join(u'\n').toStdString(), c.lines)
-            << c.commands.join(u'|').left(80).toStdString();
+        EXPECT_EQ(shown.join(u'\n').toStdString(), wanted)
+            << commands.join(u'|').left(80).toStdString();
         EXPECT_EQ(runner.running(), 0);
         for (int fd : standard)
-            EXPECT_GE(fcntl(fd, F_GETFD), 0) << c.setup << ": descriptor " << fd << " closed";
+            EXPECT_GE(fcntl(fd, F_GETFD), 0) << setupText << ": descriptor " << fd << " closed";
     }
 }
 
@@ -213,8 +210,6 @@ TEST(AlarmCommand, Limits) {
 // profile chosen is "Sensor 1" in the texts, not the chooser's placeholder.
 TEST(AlarmMonitor, CommandGetsTheEvent) {
     app();
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     Recorder rec;
     cl_Kelvano store;
     store.SaveSettings(SettingsKeys::section(),
@@ -293,7 +288,6 @@ TEST(AlarmMonitor, EndTexts) {
 TEST(DesktopNotifier, OnlyABusThatIsThere) {
     app();
     QTemporaryDir runtime;
-    const QByteArray named = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     const std::pair<const char*, const char*> cases[] = {
         {"", "balloon: Kelvano: Sensor 1 high\nballoon: Kelvano: Sensor 2 high"},
@@ -321,7 +315,6 @@ TEST(DesktopNotifier, OnlyABusThatIsThere) {
         }
         EXPECT_EQ(lines.join(u'\n').toStdString(), said) << address;
     }
-    qputenv("DBUS_SESSION_BUS_ADDRESS", named);
 }
 
 // A bus that answers the opening of the first connection, then never a byte: the library's own
@@ -341,7 +334,6 @@ TEST(DesktopNotifier, LeavesAThreadHeldByTheBusBehind) {
         if (connections >= 2)
             secondConnection.quit();
     });
-    const QByteArray named = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(bus.fullServerName()));
     {
         DesktopNotifier notifier;
@@ -358,7 +350,6 @@ TEST(DesktopNotifier, LeavesAThreadHeldByTheBusBehind) {
             secondConnection.exec();
         ASSERT_EQ(connections, 2);
     }
-    qputenv("DBUS_SESSION_BUS_ADDRESS", named);
 }
 
 // Stored values the dialog would refuse switch the sensor's limits off (each refusal is in the
@@ -384,8 +375,6 @@ TEST(AlarmSettings, BadStoredValuesMeanOff) {
          "Hysteresis (must be from 0 to 100 °C); "
          "Hold (a whole number of seconds from 0 to 86400)"},
     };
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     cl_Kelvano store;
     for (const auto& [stored, unit, limits, lines] : cases) {
         store.DeleteSetting(SettingsKeys::section());

@@ -67,14 +67,8 @@ std::pair<QString, QString> run(AlarmRule& rule, const char* ticks) {
 } // namespace
 
 TEST(AlarmRule, ReadingsToEvents) {
-    struct Case {
-        const char* name;
-        AlarmLimits limits;
-        char unit;
-        const char* ticks;
-        const char* events;
-        const char* inAlarm;
-    };
+    // What the case shows, sensor 1's limits and unit, the ticks, the events, the seconds in alarm.
+    using Case = std::tuple<const char*, AlarmLimits, char, const char*, const char*, const char*>;
     const Case cases[] = {
         {"at the limit is no alarm, one degree past it is; back below limit - hysteresis ends it",
          high(25), 'F', "25 26 24 23", "1 high 26/25F @1, 3 normal/high 23/25F @1", "1 2"},
@@ -112,11 +106,11 @@ TEST(AlarmRule, ReadingsToEvents) {
         {"limits switched off while unplugged: the alarm ends at the next read, not at the plug",
          low(0, 1, 1), 'F', "u u off u 5", "1 unplugged @0, 2 normal/unplugged off @0", "1"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [name, limits, unit, ticks, wanted, inAlarm] : cases) {
         AlarmRule rule;
-        rule.setLimits(1, c.limits, *unitFromCode(QString(QLatin1Char(c.unit))));
-        const auto [events, alarmed] = run(rule, c.ticks);
-        EXPECT_EQ(events.toStdString(), c.events) << c.name;
-        EXPECT_EQ(alarmed.toStdString(), c.inAlarm) << c.name;
+        rule.setLimits(1, limits, *unitFromCode(QString(QLatin1Char(unit))));
+        const auto [events, alarmed] = run(rule, ticks);
+        EXPECT_EQ(events.toStdString(), wanted) << name;
+        EXPECT_EQ(alarmed.toStdString(), inAlarm) << name;
     }
 }

@@ -86,60 +86,53 @@ TEST_F(Store, ValuesThatAreNotPlainTextAreNotStored) {
     EXPECT_EQ(bytes(), text.insert(text.indexOf("v0="), "new=\"1\"\n") + '\n');
 }
 
-// Too large, or a folder: neither read (defaults, one line on stderr) nor replaced.
+// Too large: neither read (defaults, one line on stderr) nor replaced. (A folder in its place:
+// test_settings_flows.)
 TEST_F(Store, TooLargeOrNotAFileIsNeitherReadNorWritten) {
     const QByteArray text = "[Settings]\nk=\"v\"\n";
     const QByteArray padding =
         '#' + QByteArray(cl_Kelvano::maxFileSize - text.size() - 2, ' ') + '\n';
-    const struct {
-        const char* name;
-        QByteArray bytes; // empty: a folder
-        const char* reason;
-    } cases[] = {{"1 MB", text + padding, nullptr},
-                 {"1 MB and a byte", text + ' ' + padding, "it is larger than 1 MB"},
-                 {"a folder", {}, "it is a folder, not a file"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        use(c.name);
+    const std::tuple<const char*, QByteArray, const char*> cases[] = {
+        {"1 MB", text + padding, nullptr},
+        {"1 MB and a byte", text + ' ' + padding, "it is larger than 1 MB"}};
+    for (const auto& [name, written, reason] : cases) {
+        SCOPED_TRACE(name);
+        use(name);
         QFile f(file());
-        ASSERT_TRUE(c.bytes.isEmpty() ? QDir().mkpath(file())
-                                      : f.open(QIODevice::WriteOnly) && f.write(c.bytes) > 0);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(written) > 0);
         f.close();
         ::testing::internal::CaptureStderr();
         const QString value = store.GetSetting("Settings", "k", "default");
         const QString error = QString::fromStdString(::testing::internal::GetCapturedStderr());
-        EXPECT_EQ(value, c.reason ? "default" : "v");
-        if (c.reason) // one line
+        EXPECT_EQ(value, reason ? "default" : "v");
+        if (reason) // one line
             EXPECT_TRUE(error.startsWith("kelvano: cannot read the settings file " + file() + ": " +
-                                         c.reason) &&
+                                         reason) &&
                         error.indexOf(u'\n') == error.size() - 1)
                 << qPrintable(error);
         else
             EXPECT_EQ(error, "");
-        EXPECT_EQ(store.SaveSetting("Settings", "k", "new"), !c.reason);
-        EXPECT_EQ(store.DeleteSetting("Settings"), !c.reason);
-        EXPECT_TRUE(c.reason ? store.errorString().startsWith(c.reason)
-                             : store.errorString().isEmpty())
+        EXPECT_EQ(store.SaveSetting("Settings", "k", "new"), !reason);
+        EXPECT_EQ(store.DeleteSetting("Settings"), !reason);
+        EXPECT_TRUE(reason ? store.errorString().startsWith(reason) : store.errorString().isEmpty())
             << qPrintable(store.errorString());
-        EXPECT_EQ(bytes(), c.reason ? (c.bytes.isEmpty() ? "(none)" : c.bytes) : "");
+        EXPECT_EQ(bytes(), reason ? written : "");
     }
 }
 
 // Killed saves' copies go at the next successful save once ten minutes old; nothing else does.
 TEST_F(Store, OldCopiesOfKilledSavesAreRemoved) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    const struct {
-        const char* name;
-        int minutesOld;
-        bool kept;
-    } files[] = {{"Kelvano.conf.aBcxYz", 11, false}, {"Kelvano.conf.XXXXXX", 60, false},
-                 {"Kelvano.conf.QzeLmw", 9, true},   {"Kelvano.conf.Backup", 60, true},
-                 {"Kelvano.conf.a_b-c.", 60, true},  {"Kelvano.conf.aBcxYzW", 60, true},
-                 {"Other.conf.aBcxYz", 60, true}};
-    for (const auto& f : files) {
-        QFile copy(folder() + u'/' + f.name);
+    const std::tuple<const char*, int, bool> files[] = {
+        // name, minutes old, kept
+        {"Kelvano.conf.aBcxYz", 11, false}, {"Kelvano.conf.XXXXXX", 60, false},
+        {"Kelvano.conf.QzeLmw", 9, true},   {"Kelvano.conf.Backup", 60, true},
+        {"Kelvano.conf.a_b-c.", 60, true},  {"Kelvano.conf.aBcxYzW", 60, true},
+        {"Other.conf.aBcxYz", 60, true}};
+    for (const auto& [name, minutesOld, kept] : files) {
+        QFile copy(folder() + u'/' + name);
         ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(copy.setFileTime(now.addSecs(-60 * f.minutesOld), QFile::FileModificationTime));
+        ASSERT_TRUE(copy.setFileTime(now.addSecs(-60 * minutesOld), QFile::FileModificationTime));
     }
     const auto left = [&] {
         return QDir(folder()).entryList(QDir::Files | QDir::Hidden, QDir::Name).join(u' ');
@@ -149,9 +142,9 @@ TEST_F(Store, OldCopiesOfKilledSavesAreRemoved) {
     EXPECT_EQ(left(), all);
     ASSERT_TRUE(store.SaveSetting("Settings", "k", "v"));
     QStringList kept{"Kelvano.conf"};
-    for (const auto& f : files)
-        if (f.kept)
-            kept << f.name;
+    for (const auto& [name, minutesOld, left] : files)
+        if (left)
+            kept << name;
     kept.sort();
     EXPECT_EQ(left(), kept.join(u' '));
 }
@@ -177,20 +170,19 @@ TEST_F(Store, ListsAndDeletesValuesAndSections) {
 // A failed change leaves the file as it was and no stray file (root acts as nobody here).
 TEST_F(Store, FailedChangeKeepsTheOldFile) {
     chmod(QFile::encodeName(configHome.path()), 0711);
-    const struct {
-        const char* name;
-        mode_t folder, file, mask;
-    } cases[] = {{"read-only-folder", 0555, 0666, 022},
-                 {"unreadable-file", 0777, 0222, 022},
-                 {"written-file-unreadable", 0777, 0, 0477}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        use(c.name);
-        ASSERT_TRUE(!c.file || store.SaveSetting("Settings", "A1-1_value", "old"));
+    const std::tuple<const char*, mode_t, mode_t, mode_t> cases[] = {
+        // folder, file, umask
+        {"read-only-folder", 0555, 0666, 022},
+        {"unreadable-file", 0777, 0222, 022},
+        {"written-file-unreadable", 0777, 0, 0477}};
+    for (const auto& [name, folderMode, fileMode, mask] : cases) {
+        SCOPED_TRACE(name);
+        use(name);
+        ASSERT_TRUE(!fileMode || store.SaveSetting("Settings", "A1-1_value", "old"));
         const QByteArray before = bytes();
-        chmod(QFile::encodeName(file()), c.file);
-        chmod(QFile::encodeName(folder()), c.folder);
-        umask(c.mask);
+        chmod(QFile::encodeName(file()), fileMode);
+        chmod(QFile::encodeName(folder()), folderMode);
+        umask(mask);
         ASSERT_EQ(getuid() == 0 ? seteuid(65534) : 0, 0);
         EXPECT_FALSE(store.SaveSettings("Settings", {{"A1-1_value", "new"}, {"B", "new"}}));
         EXPECT_FALSE(store.errorString().isEmpty());
@@ -200,7 +192,7 @@ TEST_F(Store, FailedChangeKeepsTheOldFile) {
         chmod(QFile::encodeName(folder()), 0755);
         chmod(QFile::encodeName(file()), 0644);
         EXPECT_EQ(bytes(), before);
-        EXPECT_EQ(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size(), c.file ? 1 : 0);
+        EXPECT_EQ(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size(), fileMode ? 1 : 0);
     }
 }
 
