@@ -132,7 +132,8 @@ class TestShell : public QObject {
                           "Select Sensor 2|7°C|50°F|44.6|50");
     }
 
-    // Menus and keys; each size command cuts the fixed layout at its place.
+    // Menus and keys; each size command cuts the fixed layout at its place; editing keys in a
+    // text field belong to the field.
     void menusSizesAndKeys() {
         auto w = loadedWindow();
         w->show();
@@ -163,6 +164,17 @@ class TestShell : public QObject {
             QTRY_COMPARE(w->centralWidget()->size(), size);
             QVERIFY(!w->lblG1->isVisible() && !w->lblG2->isVisible());
         }
+
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QLineEdit* field = w->setupPanel()->column(1).coefText[0];
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier); // select all, not About
+        QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier); // cut, not Exit
+        QCOMPARE(field->text(), QString());
+        QCOMPARE(openWindows(), QList<QWidget*>{w.get()});
+        QTest::keyClick(field, Qt::Key_L, Qt::ControlModifier); // not the field's: the menu's
+        QTRY_COMPARE(w->centralWidget()->size(), QSize(208, 226));
     }
 
     // Window menu and tray clicks; LastState keeps the state a minimised window returns to.
