@@ -75,14 +75,9 @@ std::optional<ListenAddress> checkedAddress(const QString& text, QString* error)
             broadcast = broadcast || entry.broadcast() == address;
     if (!address.isMulticast() && !broadcast)
         return where;
-    const QString shown = address.protocol() == QAbstractSocket::IPv6Protocol
-                              ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
-                              : address.toString();
-    *error = QStringLiteral("kelvano: cannot serve metrics on %1:%2: %3 is a %4 address, not an "
+    *error = QStringLiteral("kelvano: cannot serve metrics on %1: %2 is a %3 address, not an "
                             "address of this computer")
-                 .arg(shown)
-                 .arg(where->port)
-                 .arg(address.toString(),
+                 .arg(addressText(address, where->port), address.toString(),
                       broadcast ? QStringLiteral("broadcast") : QStringLiteral("multicast"));
     return std::nullopt;
 }
@@ -95,7 +90,8 @@ extern "C" bool kelvano_metrics_check(const QString* address, QString* error) {
 
 extern "C" QObject* kelvano_metrics_serve(const MetricsStart* start,
                                           std::function<void(bool)>* brokerShown, QString* error) {
-    const std::optional<ListenAddress> where = checkedAddress(start->address, error);
+    // The run checked the address before it started.
+    const std::optional<ListenAddress> where = parseListenAddress(start->address, error);
     if (!where)
         return nullptr;
     auto page = std::make_unique<MetricsPage>(start->broker);

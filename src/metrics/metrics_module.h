@@ -24,10 +24,10 @@ struct MetricsStart {
 extern "C" bool kelvano_metrics_check(const QString* address, QString* error);
 using MetricsCheckFunction = bool (*)(const QString*, QString*);
 
-// In the metrics library: binds the address and publishes the station's readings and alarm
-// states after each tick, until the page returned is deleted. With broker, the page says "not
-// connected" until *brokerShown is told otherwise. Null, with the user's message in *error, when
-// the address cannot be bound.
+// In the metrics library: binds the address, which kelvano_metrics_check has passed, and publishes
+// the station's readings and alarm states after each tick, until the page returned is deleted. With
+// broker, the page says "not connected" until *brokerShown is told otherwise. Null, with the user's
+// message in *error, when the address cannot be bound.
 extern "C" QObject* kelvano_metrics_serve(const MetricsStart* start,
                                           std::function<void(bool)>* brokerShown, QString* error);
 using MetricsServeFunction = QObject* (*)(const MetricsStart*, std::function<void(bool)>*,

@@ -15,16 +15,12 @@
 #include <sys/ioctl.h>
 #include <utility>
 
-namespace {
-
 QString addressText(const QHostAddress& address, quint16 port) {
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
                              ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
                              : address.toString();
     return host + QLatin1Char(':') + QString::number(port);
 }
-
-} // namespace
 
 std::optional<ListenAddress> parseListenAddress(const QString& text, QString* error) {
     const auto fail = [&](const QString& why) -> std::optional<ListenAddress> {

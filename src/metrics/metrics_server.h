@@ -15,6 +15,9 @@ struct ListenAddress {
     quint16 port = 0;
 };
 
+// The address as a message names it: "127.0.0.1:9843", "[::1]:9843".
+QString addressText(const QHostAddress& address, quint16 port);
+
 // The port that --metrics uses when it is given an address only.
 constexpr quint16 defaultMetricsPort = 9843;
 
