@@ -24,10 +24,12 @@ QIcon programIcon() {
     initShellResources();
     // Plain 32 x 32 RGBA bytes, not a PNG: Qt's image reader loads every image plugin (SVG, JPEG,
     // GIF, ICO) to ask each one about any file it reads, which costs start-up time and memory.
+    constexpr int side = 32;
     QFile file(QStringLiteral(":/icons/kelvano.rgba"));
-    file.open(QIODevice::ReadOnly);
-    const QByteArray pixels = file.readAll();
-    const QImage image(reinterpret_cast<const uchar*>(pixels.constData()), 32, 32,
+    const QByteArray pixels = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    if (pixels.size() != side * side * 4)
+        return {};
+    const QImage image(reinterpret_cast<const uchar*>(pixels.constData()), side, side,
                        QImage::Format_RGBA8888);
     return QIcon(QPixmap::fromImage(image));
 }
