@@ -145,8 +145,11 @@ TEST(Prometheus, ScrapesReplayedReadings) {
               (std::map<QString, std::set<double>>{{QStringLiteral("1"), {c(5203, 1), c(8000, 1)}},
                                                    {QStringLiteral("2"), {c(31036, 2)}}}));
 
-    const auto alarm = query(port, QStringLiteral("kelvano_alarm_active{limit=\"high\"}[5m]"));
+    // Only the limit switched on has a series; the page names the program's version.
+    const auto alarm = query(port, QStringLiteral("kelvano_alarm_active[5m]"));
     ASSERT_TRUE(alarm && alarm->size() == 1 && alarm->count(QStringLiteral("1")));
+    const auto build = query(port, QStringLiteral("kelvano_build_info{version!=\"\"}"));
+    EXPECT_TRUE(build && build->size() == 1);
     EXPECT_EQ(valuesOf(alarm->at(QStringLiteral("1"))), (std::set<double>{0, 1}));
     EXPECT_EQ(alarm->at(QStringLiteral("1")).rbegin()->second, 0);
 }
